@@ -1,0 +1,40 @@
+// Pieces shared by the duplication algorithms of RF, RD and RJ
+// (B. C. Carlson, "Numerical computation of real or complex elliptic
+// integrals", Numerical Algorithms 10, 1995).
+#pragma once
+
+namespace lumevaro::carlson {
+
+inline constexpr double PI = 3.141592653589793;
+inline constexpr double PI_2 = 1.5707963267948966;
+inline constexpr double THREE_PI = 9.42477796076938;
+
+// 2.7·ε: relative stopping threshold of the AGM iterations (RF and RD with a
+// zero argument).
+inline constexpr double AGM_TOLERANCE = 5.995204332975846e-16;
+
+// Stopping scales of the duplication loops: (3ε)^(-1/8) for RF, (ε/4)^(-1/8)
+// for RD (used with a further factor 1.2), (ε/5)^(-1/8) for RJ.
+inline constexpr double RF_STOP_SCALE = 78.8959690786408;
+inline constexpr double RD_STOP_SCALE = 107.63474115247546;
+inline constexpr double RD_STOP_FACTOR = 1.2;
+inline constexpr double RJ_STOP_SCALE = 110.67925377307274;
+
+// Most duplication steps before a routine reports that it failed to converge.
+inline constexpr int RF_MAX_STEPS = 11;
+inline constexpr int RD_MAX_STEPS = 50;
+inline constexpr int RJ_MAX_STEPS = 100;
+
+// The Taylor series that closes RD and RJ, in the elementary symmetric
+// functions E2…E5 of the scaled deviations (Carlson 1995, eq. 2.14 and 2.21):
+//   T = 1 − 3E2/14 + E3/6 + 9E2²/88 − 3E4/22 − 9E2·E3/52 + 3E5/26 − E2³/16
+//         + 3E3²/40 + 3E2·E4/20 + 45E2²·E3/272 − 9(E3·E4 + E2·E5)/68.
+// Summed term by term in this order.
+inline double closing_series(double E2, double E3, double E4, double E5) noexcept {
+    return 1.0 - 3.0 * E2 / 14.0 + E3 / 6.0 + 9.0 * E2 * E2 / 88.0 - 3.0 * E4 / 22.0
+           - 9.0 * E2 * E3 / 52.0 + 3.0 * E5 / 26.0 - E2 * E2 * E2 * 0.0625
+           + 3.0 * E3 * E3 / 40.0 + 3.0 * E2 * E4 / 20.0 + 45.0 * E2 * E2 * E3 / 272.0
+           - 9.0 * (E3 * E4 + E2 * E5) / 68.0;
+}
+
+}  // namespace lumevaro::carlson

@@ -1,0 +1,175 @@
+// Carlson's symmetric integrals: published values (Carlson 1995, table of
+// test values), closed forms of coinciding arguments, identities between the
+// routines, and every failure with its precedence.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <limits>
+#include <string_view>
+
+#include "elliptic/carlson.hpp"
+
+using namespace lumevaro;
+
+namespace {
+
+constexpr double NaN = std::numeric_limits<double>::quiet_NaN();
+constexpr double Inf = std::numeric_limits<double>::infinity();
+constexpr double PI = 3.141592653589793;
+
+constexpr std::string_view RF_DOMAIN =
+    "elliprf: x, y, and z must be non-negative, and at most one can be zero.";
+constexpr std::string_view RF_NO_CONVERGENCE = "elliprf: Failed to converge.";
+constexpr std::string_view RD_XY = "elliprd: x and y must be non-negative, and at most one can be zero.";
+constexpr std::string_view RD_Z = "elliprd: z must be positive";
+constexpr std::string_view RD_NO_CONVERGENCE = "elliprd: Failed to converge.";
+constexpr std::string_view RJ_DOMAIN =
+    "elliprj: x, y, and z must be non-negative, and at most one can be zero.";
+constexpr std::string_view RJ_ZERO_P = "elliprj: p must be non-zero";
+constexpr std::string_view RJ_NO_CONVERGENCE = "elliprj: Fail to converge";
+
+double value_of(const Real& r) {
+    EXPECT_TRUE(r) << "unexpected failure: " << r.message();
+    return r.value();
+}
+
+::testing::AssertionResult fails_with(const Real& r, std::string_view message) {
+    if (r) return ::testing::AssertionFailure() << "returned the value " << r.value();
+    if (r.message() != message) return ::testing::AssertionFailure() << "failed with \"" << r.message() << '"';
+    return ::testing::AssertionSuccess();
+}
+
+void expect_rel(double got, double want, double tol) {
+    EXPECT_LE(std::fabs(got - want), tol * std::fabs(want)) << "got " << got << ", want " << want;
+}
+
+}  // namespace
+
+TEST(Elliprc, PublishedValues) {
+    expect_rel(value_of(elliprc(0.0, 0.25)), PI, 1e-15);
+    expect_rel(value_of(elliprc(2.25, 2.0)), std::log(2.0), 1e-15);
+    expect_rel(value_of(elliprc(0.25, -2.0)), std::log(2.0) / 3.0, 1e-15);
+}
+
+TEST(Elliprc, ClosedFormsAndPrincipalValue) {
+    EXPECT_EQ(value_of(elliprc(4.0, 4.0)), 0.5);
+    EXPECT_EQ(value_of(elliprc(0.0, -3.0)), 0.0);
+    // The arctangent (y > x) and the two logarithmic branches meet RF(x, y, y).
+    // (mpmath.elliprc at 30 digits)
+    expect_rel(value_of(elliprc(1.0, 3.0)), 0.67551085885603996, 2e-16);
+    expect_rel(value_of(elliprc(1.0, 0.75)), 1.0986122886681097, 4e-16);
+    expect_rel(value_of(elliprc(1.0, 0.01)), 3.0083021498548186, 2e-16);
+}
+
+TEST(Elliprc, Failures) {
+    EXPECT_TRUE(fails_with(elliprc(1.0, 0.0), "elliprc: y must be non-zero."));
+    EXPECT_TRUE(fails_with(elliprc(-1.0, 0.0), "elliprc: x must be non-negative."));
+    EXPECT_TRUE(std::isnan(value_of(elliprc(NaN, 1.0))));
+    EXPECT_TRUE(std::isnan(value_of(elliprc(1.0, NaN))));
+}
+
+TEST(Elliprf, PublishedValues) {
+    expect_rel(value_of(elliprf(1.0, 2.0, 0.0)), 1.3110287771461, 1e-13);
+    expect_rel(value_of(elliprf(2.0, 3.0, 4.0)), 0.58408284167715, 1e-13);
+    expect_rel(value_of(elliprf(0.5, 1.0, 0.0)), 1.8540746773013719, 1e-15);
+}
+
+TEST(Elliprf, CoincidingArguments) {
+    EXPECT_EQ(value_of(elliprf(4.0, 4.0, 4.0)), 0.5);
+    EXPECT_EQ(value_of(elliprf(1.0, 1.0, 0.0)), PI / 2.0);
+    EXPECT_EQ(value_of(elliprf(0.0, 1.0, 1.0)), PI / 2.0);
+    EXPECT_EQ(value_of(elliprf(2.0, 2.0, 5.0)), value_of(elliprc(5.0, 2.0)));
+    EXPECT_EQ(value_of(elliprf(2.0, 5.0, 2.0)), value_of(elliprc(5.0, 2.0)));
+    EXPECT_EQ(value_of(elliprf(5.0, 2.0, 2.0)), value_of(elliprc(5.0, 2.0)));
+}
+
+TEST(Elliprf, SymmetricInItsArguments) {
+    const double v = value_of(elliprf(1e-3, 1.0, 1e3));
+    expect_rel(value_of(elliprf(1e3, 1e-3, 1.0)), v, 4e-16);
+    expect_rel(value_of(elliprf(1.0, 1e3, 1e-3)), v, 4e-16);
+    const double w = value_of(elliprf(0.0, 2.0, 7.0));
+    EXPECT_EQ(value_of(elliprf(2.0, 0.0, 7.0)), value_of(elliprf(2.0, 7.0, 0.0)));
+    expect_rel(value_of(elliprf(7.0, 2.0, 0.0)), w, 4e-16);
+}
+
+TEST(Elliprf, Failures) {
+    EXPECT_TRUE(fails_with(elliprf(0.0, 0.0, 1.0), RF_DOMAIN));
+    EXPECT_TRUE(fails_with(elliprf(0.0, 0.0, 0.0), RF_DOMAIN));
+    EXPECT_TRUE(fails_with(elliprf(0.0, 1.0, 0.0), RF_DOMAIN));
+    EXPECT_TRUE(fails_with(elliprf(-1.0, 1.0, 1.0), RF_DOMAIN));
+    EXPECT_TRUE(fails_with(elliprf(1.0, 2.0, Inf), RF_NO_CONVERGENCE));
+    EXPECT_TRUE(fails_with(elliprf(NaN, 1.0, 2.0), RF_NO_CONVERGENCE));
+    EXPECT_EQ(value_of(elliprf(0.0, 1.0, Inf)), 0.0);
+}
+
+TEST(Elliprf, StepCap) {
+    // Eleven duplication steps cover a spread of 1e400 but not 1e600.
+    EXPECT_TRUE(fails_with(elliprf(1e-300, 1.0, 1e300), RF_NO_CONVERGENCE));
+    EXPECT_TRUE(elliprf(1e-200, 1.0, 1e200));
+    // Nearly equal arguments converge too (mpmath.elliprf at 30 digits).
+    expect_rel(value_of(elliprf(1.0, 1.0 + 1e-7, 1.0 + 2e-7)), 0.99999995000000475, 2e-16);
+}
+
+TEST(Elliprd, PublishedValues) {
+    expect_rel(value_of(elliprd(0.0, 2.0, 1.0)), 1.7972103521034, 1e-13);
+    expect_rel(value_of(elliprd(2.0, 3.0, 4.0)), 0.16510527294261, 1e-13);
+}
+
+TEST(Elliprd, ClosedForms) {
+    EXPECT_EQ(value_of(elliprd(2.0, 2.0, 2.0)), 1.0 / (std::sqrt(2.0) * 2.0));
+    expect_rel(value_of(elliprd(0.0, 3.0, 3.0)), 3.0 * PI / (4.0 * std::pow(3.0, 1.5)), 2e-16);
+    // x = z exchanges x and y: RD is symmetric in its first two arguments.
+    EXPECT_EQ(value_of(elliprd(3.0, 5.0, 3.0)), value_of(elliprd(5.0, 3.0, 3.0)));
+}
+
+TEST(Elliprd, Failures) {
+    EXPECT_TRUE(fails_with(elliprd(1.0, 1.0, 0.0), RD_Z));
+    EXPECT_TRUE(fails_with(elliprd(1.0, 1.0, -1.0), RD_Z));
+    EXPECT_TRUE(fails_with(elliprd(0.0, 0.0, 1.0), RD_XY));
+    EXPECT_TRUE(fails_with(elliprd(-1.0, 1.0, 0.0), RD_XY));
+    EXPECT_TRUE(fails_with(elliprd(1.0, 2.0, NaN), RD_NO_CONVERGENCE));
+    EXPECT_TRUE(fails_with(elliprd(1.0, 2.0, Inf), RD_NO_CONVERGENCE));
+}
+
+TEST(Elliprj, PublishedValues) {
+    expect_rel(value_of(elliprj(0.0, 1.0, 2.0, 3.0)), 0.77688623778582, 1e-13);
+    expect_rel(value_of(elliprj(2.0, 3.0, 4.0, 5.0)), 0.14297579667157, 1e-13);
+    expect_rel(value_of(elliprj(2.0, 3.0, 4.0, -0.5)), 0.24723819703052, 1e-13);
+    expect_rel(value_of(elliprj(2.0, 3.0, 4.0, -5.0)), -0.12711230042964, 1e-13);
+}
+
+TEST(Elliprj, ClosedFormsAndIdentities) {
+    EXPECT_EQ(value_of(elliprj(2.0, 2.0, 2.0, 2.0)), value_of(elliprd(2.0, 2.0, 2.0)));
+    EXPECT_EQ(value_of(elliprj(1.0, 2.0, 3.0, 3.0)), value_of(elliprd(1.0, 2.0, 3.0)));
+    EXPECT_EQ(value_of(elliprj(1.0, 3.0, 3.0, 3.0)), value_of(elliprd(1.0, 3.0, 3.0)));
+    // RJ(x, x, x, p) = 3 (RC(x, p) − 1/√x) / (x − p)
+    expect_rel(value_of(elliprj(2.0, 2.0, 2.0, 5.0)),
+               3.0 / (2.0 - 5.0) * (value_of(elliprc(2.0, 5.0)) - 1.0 / std::sqrt(2.0)), 1e-16);
+    // Permuting x, y, z changes nothing but rounding.
+    const double v = value_of(elliprj(0.5, 2.0, 7.0, 1.5));
+    expect_rel(value_of(elliprj(7.0, 0.5, 2.0, 1.5)), v, 1e-15);
+    expect_rel(value_of(elliprj(2.0, 7.0, 0.5, 1.5)), v, 1e-15);
+}
+
+TEST(Elliprj, TwoRcFormMeetsTheDuplicationAtTheRatioThreshold) {
+    // y = z and max(p, y)/min(p, y) just above 1.2 uses 3(RC(x, y) − RC(x, p))/(p − y),
+    // just below it the duplication; both sides must continue each other.
+    const double x = 0.3, y = 1.0;
+    const auto two_rc = [&](double p) {
+        return 3.0 * (value_of(elliprc(x, y)) - value_of(elliprc(x, p))) / (p - y);
+    };
+    const double above = 1.2 * (1.0 + 1e-12), below = 1.2 * (1.0 - 1e-12);
+    EXPECT_EQ(value_of(elliprj(x, y, y, above)), (3.0 / (above - y)) * (value_of(elliprc(x, y)) - value_of(elliprc(x, above))));
+    expect_rel(value_of(elliprj(x, y, y, below)), two_rc(below), 1e-14);
+    expect_rel(value_of(elliprj(x, y, y, above)), value_of(elliprj(x, y, y, below)), 1e-11);
+}
+
+TEST(Elliprj, Failures) {
+    EXPECT_TRUE(fails_with(elliprj(1.0, 1.0, 1.0, 0.0), RJ_ZERO_P));
+    EXPECT_TRUE(fails_with(elliprj(0.0, 0.0, 1.0, 1.0), RJ_DOMAIN));
+    EXPECT_TRUE(fails_with(elliprj(0.0, 0.0, 1.0, 0.0), RJ_DOMAIN));  // arguments before p
+    EXPECT_TRUE(fails_with(elliprj(-1.0, 1.0, 1.0, 1.0), RJ_DOMAIN));
+    EXPECT_TRUE(fails_with(elliprj(1.0, 2.0, 3.0, NaN), RJ_NO_CONVERGENCE));
+    EXPECT_TRUE(fails_with(elliprj(1.0, 2.0, Inf, 3.0), RJ_NO_CONVERGENCE));
+    EXPECT_TRUE(fails_with(elliprj(NaN, 2.0, 3.0, 4.0), RJ_NO_CONVERGENCE));
+}
