@@ -1,0 +1,94 @@
+// Argument and result conversion.
+#include "boundary/conversion.hpp"
+
+#include <new>
+#include <stdexcept>
+#include <string>
+
+namespace lumevaro::boundary {
+namespace {
+
+// What an allocation failure of the interpreter becomes while a result is
+// converted: the pending error is printed, and the call fails as an internal
+// failure.
+PyErr python_api_call_failed() {
+    PyErr_Print();
+    return PyErr::panic("Python API call failed");
+}
+
+// The length a sequence reports is only a hint: one that cannot be reserved
+// leaves the vector to grow as the items arrive.
+void reserve_hint(std::vector<double>& values, Py_ssize_t hint) {
+    try {
+        values.reserve(static_cast<std::size_t>(hint));
+    } catch (const std::length_error&) {
+    } catch (const std::bad_alloc&) {
+    }
+}
+
+}  // namespace
+
+PyResult<double> extract_double(PyObject* object) {
+    if (PyFloat_CheckExact(object)) return PyFloat_AS_DOUBLE(object);
+    const double value = PyFloat_AsDouble(object);
+    if (value == -1.0 && PyErr_Occurred()) return PyErr::fetch();
+    return value;
+}
+
+PyResult<std::vector<double>> extract_sequence(PyObject* object) {
+    if (!PySequence_Check(object)) {
+        return PyErr::deferred(PyExc_TypeError, "'" + type_qualname(object) +
+                                                    "' object cannot be converted to 'Sequence'");
+    }
+    std::vector<double> values;
+    const Py_ssize_t hint = PySequence_Size(object);
+    if (hint < 0) {
+        (void)PyErr::fetch();  // no usable length: start empty
+    } else {
+        reserve_hint(values, hint);
+    }
+
+    Owned iterator = Owned::steal(PyObject_GetIter(object));
+    if (!iterator) return PyErr::fetch();
+    while (Owned item = Owned::steal(PyIter_Next(iterator.get()))) {
+        PyResult<double> value = extract_double(item.get());
+        if (!value) return value.take_error();
+        values.push_back(value.take_value());
+    }
+    if (PyErr_Occurred()) return PyErr::fetch();
+    return values;
+}
+
+PyResult<std::vector<double>> extract_vector(PyObject* object) {
+    if (PyUnicode_Check(object)) {
+        return PyErr::deferred(PyExc_TypeError, "Can't extract `str` to `Vec`");
+    }
+    return extract_sequence(object);
+}
+
+PyErr argument_extraction_error(std::string_view parameter, PyErr error) {
+    if (error.type() != PyExc_TypeError) return error;
+    PyErr remapped = PyErr::deferred(
+        PyExc_TypeError, "argument '" + std::string(parameter) + "': " + error.str());
+    remapped.set_cause(error.cause());
+    return remapped;
+}
+
+PyResult<Owned> to_python(const std::vector<double>& values) {
+    Owned list = Owned::steal(PyList_New(static_cast<Py_ssize_t>(values.size())));
+    if (!list) return python_api_call_failed();
+    for (std::size_t i = 0; i < values.size(); ++i) {
+        PyObject* item = PyFloat_FromDouble(values[i]);
+        if (item == nullptr) return python_api_call_failed();
+        PyList_SET_ITEM(list.get(), static_cast<Py_ssize_t>(i), item);
+    }
+    return list;
+}
+
+PyResult<Owned> to_python(double value) {
+    Owned number = Owned::steal(PyFloat_FromDouble(value));
+    if (!number) return python_api_call_failed();
+    return number;
+}
+
+}  // namespace lumevaro::boundary

@@ -1,0 +1,42 @@
+// Conversion between Python objects and the doubles and vectors of doubles
+// the models take and return.
+//
+// Arguments: a float parameter accepts an exact float directly and anything
+// else through the number protocol (int, bool, __float__, __index__), with
+// the interpreter's own rules and messages; a sequence parameter accepts any
+// object that passes the sequence check except str, converting its items one
+// by one. A conversion TypeError is reported with the parameter's name in
+// front; every other error reaches the caller unchanged.
+//
+// Results: a vector becomes a new list of floats, created at its final length
+// and filled in place; a double becomes a new float.
+#pragma once
+
+#include <Python.h>
+
+#include <string_view>
+#include <vector>
+
+#include "boundary/pyerr.hpp"
+#include "boundary/reference.hpp"
+
+namespace lumevaro::boundary {
+
+PyResult<double> extract_double(PyObject* object);
+
+// Any sequence (the length it reports only sizes the vector), items
+// converted with extract_double.
+PyResult<std::vector<double>> extract_sequence(PyObject* object);
+
+// A sequence parameter: str is refused before extract_sequence.
+PyResult<std::vector<double>> extract_vector(PyObject* object);
+
+// The error to report for a failed conversion of the named parameter: an
+// exact TypeError becomes "argument '{name}': {message}" with the same
+// __cause__; any other error is returned unchanged.
+PyErr argument_extraction_error(std::string_view parameter, PyErr error);
+
+PyResult<Owned> to_python(const std::vector<double>& values);
+PyResult<Owned> to_python(double value);
+
+}  // namespace lumevaro::boundary

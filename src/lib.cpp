@@ -1,0 +1,249 @@
+// The lumevaro extension module: its initialisation function and the one
+// table of module functions.
+//
+// Each row of MODULE_FUNCTIONS names a Python function, its parameters, its
+// docstring (CPython's text-signature form "name(params)\n--\n\n", so that
+// __text_signature__ shows the parameters and __doc__ is None) and the model
+// routine behind it; the routine's C++ signature fixes how each argument is
+// converted. The rows' order is the order of registration and of __all__.
+// Adding a function is adding a row.
+//
+// The module is single-phase initialised and lives in one interpreter per
+// process: the first interpreter to import it is recorded, and an import
+// from any other fails with ImportError. The module object is created once;
+// a later initialisation in the same interpreter (an import after the module
+// was removed from sys.modules) returns the same object.
+#include <Python.h>
+
+#include <array>
+#include <atomic>
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <tuple>
+#include <utility>
+
+#include "boundary/arguments.hpp"
+#include "boundary/function.hpp"
+#include "boundary/pyerr.hpp"
+#include "boundary/reference.hpp"
+#include "boundary/trampoline.hpp"
+#include "models/internal_failure.hpp"
+#include "models/models.hpp"
+
+namespace lumevaro {
+namespace {
+
+using boundary::FunctionDescription;
+using boundary::GilOnceCell;
+using boundary::MaybeError;
+using boundary::Owned;
+using boundary::PyErr;
+using boundary::PyResult;
+
+template <class Result, class... Params>
+struct ModuleFunction {
+    const char* name;
+    std::array<std::string_view, sizeof...(Params)> parameters;
+    const char* doc;
+    Result (*model)(Params...);
+};
+
+template <class Result, class... Params>
+constexpr ModuleFunction<Result, Params...> module_function(
+    const char* name, std::array<std::string_view, sizeof...(Params)> parameters,
+    const char* doc, Result (*model)(Params...)) {
+    return {name, parameters, doc, model};
+}
+
+constexpr auto MODULE_FUNCTIONS = std::make_tuple(
+    module_function("witt_mao_magnification", {"l", "re", "rstar"},
+                    "witt_mao_magnification(l, re, rstar)\n--\n\n",
+                    witt_mao_magnification),
+    module_function("integrated_witt_mao_magnification", {"l", "re", "rstar"},
+                    "integrated_witt_mao_magnification(l, re, rstar)\n--\n\n",
+                    integrated_witt_mao_magnification),
+    module_function("integrated_flux_map_witt_mao_magnification",
+                    {"l", "re", "rstar", "bl", "bf"},
+                    "integrated_flux_map_witt_mao_magnification(l, re, rstar, bl, bf)\n--\n\n",
+                    integrated_flux_map_witt_mao_magnification),
+    module_function("heyrovsky_magnification", {"l", "r", "re", "rstar"},
+                    "heyrovsky_magnification(l, r, re, rstar)\n--\n\n",
+                    heyrovsky_magnification),
+    module_function("integrated_heyrovsky_magnification", {"l", "re", "rstar"},
+                    "integrated_heyrovsky_magnification(l, re, rstar)\n--\n\n",
+                    integrated_heyrovsky_magnification),
+    module_function("integrated_flux_map_heyrovsky_magnification",
+                    {"l", "re", "rstar", "bl", "bf"},
+                    "integrated_flux_map_heyrovsky_magnification(l, re, rstar, bl, bf)\n--\n\n",
+                    integrated_flux_map_heyrovsky_magnification),
+    module_function("discrete_flux_map_heyrovsky_magnification",
+                    {"l", "re", "rstar", "bl", "bf"},
+                    "discrete_flux_map_heyrovsky_magnification(l, re, rstar, bl, bf)\n--\n\n",
+                    discrete_flux_map_heyrovsky_magnification));
+
+constexpr std::size_t MODULE_FUNCTION_COUNT = std::tuple_size_v<decltype(MODULE_FUNCTIONS)>;
+
+// True when the docstring is exactly "name(p1, p2, ...)\n--\n\n".
+template <class Row>
+constexpr bool has_text_signature(const Row& row) {
+    const std::string_view doc = row.doc;
+    std::size_t position = 0;
+    auto take = [&](std::string_view expected) {
+        if (doc.substr(position, expected.size()) != expected) return false;
+        position += expected.size();
+        return true;
+    };
+    if (!take(row.name) || !take("(")) return false;
+    for (std::size_t i = 0; i < row.parameters.size(); ++i) {
+        if (row.parameters[i].empty()) return false;
+        if (i > 0 && !take(", ")) return false;
+        if (!take(row.parameters[i])) return false;
+    }
+    return take(")\n--\n\n") && position == doc.size();
+}
+
+static_assert(std::apply([](const auto&... rows) { return (has_text_signature(rows) && ...); },
+                         MODULE_FUNCTIONS),
+              "every docstring must be the text signature of its row");
+
+template <std::size_t I>
+PyObject* entry_point(PyObject* /*module*/, PyObject* const* args, Py_ssize_t nargs,
+                      PyObject* kwnames) {
+    const auto& row = std::get<I>(MODULE_FUNCTIONS);
+    const FunctionDescription description{row.name, row.parameters};
+    return boundary::trampoline(row.name, [&] {
+        return boundary::call_model(description, row.model, args, nargs, kwnames);
+    });
+}
+
+template <std::size_t... I>
+std::array<PyMethodDef, sizeof...(I)> make_method_definitions(std::index_sequence<I...>) {
+    // The fastcall-with-keywords signature travels in ml_meth under the
+    // generic PyCFunction type, as CPython's own modules do.
+    return {{PyMethodDef{
+        std::get<I>(MODULE_FUNCTIONS).name,
+        reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(&entry_point<I>)),
+        METH_FASTCALL | METH_KEYWORDS, std::get<I>(MODULE_FUNCTIONS).doc}...}};
+}
+
+// Never freed: the function objects point into it for as long as they live.
+std::array<PyMethodDef, MODULE_FUNCTION_COUNT> method_definitions =
+    make_method_definitions(std::make_index_sequence<MODULE_FUNCTION_COUNT>{});
+
+// 1013 is the C API version constant PYTHON_API_VERSION.
+constexpr int PYTHON_API_VERSION_1013 = 1013;
+
+constexpr const char* SUBINTERPRETER_MESSAGE =
+    "PyO3 modules do not yet support subinterpreters, see "
+    "https://docs.python.org/3/c-api/init.html#bugs-and-caveats";
+
+PyModuleDef module_definition = {
+    PyModuleDef_HEAD_INIT,
+    "lumevaro",
+    "Finite-source magnification of a point-mass gravitational lens "
+    "(Witt-Mao uniform disc and Heyrovsky thin ring models).",
+    0,        // m_size: no per-module state
+    nullptr,  // m_methods: the module body adds the functions
+    nullptr,  // m_slots
+    nullptr,  // m_traverse
+    nullptr,  // m_clear
+    nullptr,  // m_free
+};
+
+// The interpreter that first initialised the module; -1 until then.
+std::atomic<std::int64_t> module_interpreter{-1};
+GilOnceCell module_cell;
+GilOnceCell all_name_cell;
+GilOnceCell name_name_cell;
+
+PyObject* interned(GilOnceCell& cell, std::string_view text) {
+    if (PyObject* cached = cell.get()) return cached;
+    PyObject* string =
+        PyUnicode_FromStringAndSize(text.data(), static_cast<Py_ssize_t>(text.size()));
+    if (string == nullptr) {
+        PyErr_Print();
+        throw InternalFailure("Python API call failed");
+    }
+    PyUnicode_InternInPlace(&string);
+    return cell.set(Owned::steal(string));
+}
+
+PyErr cannot_convert(PyObject* object, std::string_view target) {
+    return PyErr::deferred(PyExc_TypeError, "'" + boundary::type_qualname(object) +
+                                                "' object cannot be converted to '" +
+                                                std::string(target) + "'");
+}
+
+// The module's __all__ list, created empty if the module has none yet.
+PyResult<Owned> module_all(PyObject* module) {
+    PyObject* all_name = interned(all_name_cell, "__all__");
+    Owned all = Owned::steal(PyObject_GetAttr(module, all_name));
+    if (all) {
+        if (!PyList_Check(all.get())) return cannot_convert(all.get(), "PyList");
+        return all;
+    }
+    PyErr error = PyErr::fetch();
+    if (!PyErr_GivenExceptionMatches(error.type(), PyExc_AttributeError)) return error;
+    Owned list = Owned::steal(PyList_New(0));
+    if (!list) return PyErr::fetch();
+    if (PyObject_SetAttr(module, all_name, list.get()) < 0) return PyErr::fetch();
+    return list;
+}
+
+MaybeError add_function(PyObject* module, PyMethodDef* definition) {
+    Owned function;
+    {
+        Owned module_name = Owned::steal(PyModule_GetNameObject(module));
+        if (!module_name) return PyErr::fetch();
+        function = Owned::steal(PyCMethod_New(definition, module, module_name.get(), nullptr));
+        if (!function) return PyErr::fetch();
+    }
+
+    Owned name = Owned::steal(PyObject_GetAttr(function.get(), interned(name_name_cell, "__name__")));
+    if (!name) return PyErr::fetch();
+    if (!PyUnicode_Check(name.get())) return cannot_convert(name.get(), "PyString");
+
+    PyResult<Owned> all = module_all(module);
+    if (!all) return all.take_error();
+    if (PyList_Append(all.take_value().get(), name.get()) < 0) {
+        throw InternalFailure("could not append __name__ to __all__: " +
+                              PyErr::fetch().describe());
+    }
+
+    if (PyObject_SetAttr(module, name.get(), function.get()) < 0) return PyErr::fetch();
+    return std::nullopt;
+}
+
+MaybeError module_body(PyObject* module) {
+    for (PyMethodDef& definition : method_definitions) {
+        if (MaybeError error = add_function(module, &definition)) return error;
+    }
+    return std::nullopt;
+}
+
+PyResult<Owned> make_module() {
+    const std::int64_t interpreter = PyInterpreterState_GetID(PyInterpreterState_Get());
+    if (interpreter == -1) return PyErr::fetch();
+    std::int64_t first = -1;
+    if (!module_interpreter.compare_exchange_strong(first, interpreter,
+                                                     std::memory_order_seq_cst) &&
+        first != interpreter) {
+        return PyErr::deferred(PyExc_ImportError, SUBINTERPRETER_MESSAGE);
+    }
+
+    if (PyObject* cached = module_cell.get()) return Owned::borrow(cached);
+
+    Owned module = Owned::steal(PyModule_Create2(&module_definition, PYTHON_API_VERSION_1013));
+    if (!module) return PyErr::fetch();
+    if (MaybeError error = module_body(module.get())) return *std::move(error);
+    return Owned::borrow(module_cell.set(std::move(module)));
+}
+
+}  // namespace
+}  // namespace lumevaro
+
+PyMODINIT_FUNC PyInit_lumevaro() {
+    return lumevaro::boundary::trampoline("PyInit_lumevaro",
+                                          [] { return lumevaro::make_module(); });
+}
