@@ -1,0 +1,49 @@
+// Assertions shared by the tests of the magnification models.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdint>
+#include <cstring>
+#include <limits>
+#include <string_view>
+
+#include "elliptic/outcome.hpp"
+
+namespace model_checks {
+
+inline constexpr double NaN = std::numeric_limits<double>::quiet_NaN();
+inline constexpr double Inf = std::numeric_limits<double>::infinity();
+
+// The value of an outcome that must have succeeded.
+template <class T>
+T value_of(const lumevaro::Outcome<T>& outcome) {
+    EXPECT_TRUE(outcome) << "unexpected failure: " << outcome.message();
+    return outcome.value();
+}
+
+template <class T>
+::testing::AssertionResult fails_with(const lumevaro::Outcome<T>& outcome, std::string_view message) {
+    if (outcome) return ::testing::AssertionFailure() << "returned a value";
+    if (outcome.message() != message)
+        return ::testing::AssertionFailure() << "failed with \"" << outcome.message() << '"';
+    return ::testing::AssertionSuccess();
+}
+
+inline double relative_error(double got, double want) { return std::fabs(got - want) / std::fabs(want); }
+
+// Distance in units in the last place between two finite positive doubles.
+inline std::int64_t ulps_between(double a, double b) {
+    std::int64_t ia = 0;
+    std::int64_t ib = 0;
+    std::memcpy(&ia, &a, sizeof a);
+    std::memcpy(&ib, &b, sizeof b);
+    return ia > ib ? ia - ib : ib - ia;
+}
+
+// A_pt(x) = (x² + 2)/(x√(x² + 4)), the magnification of a point source at x
+// Einstein radii from the lens.
+inline double point_source(double x) { return (x * x + 2.0) / (x * std::sqrt(x * x + 4.0)); }
+
+}  // namespace model_checks
