@@ -1,0 +1,100 @@
+"""Import, registration and signatures of the module's functions."""
+
+import importlib
+import inspect
+import subprocess
+import sys
+import textwrap
+import types
+
+import pytest
+
+import lumevaro
+from conftest import SIGNATURES
+
+
+def test_all_lists_the_functions_in_registration_order():
+    assert type(lumevaro.__all__) is list
+    assert lumevaro.__all__ == list(SIGNATURES)
+
+
+def test_module_has_no_other_names_of_its_own():
+    module_names = {"__all__", "__doc__", "__file__", "__loader__", "__name__",
+                    "__package__", "__spec__"}
+    assert set(vars(lumevaro)) == module_names | set(SIGNATURES)
+    assert not hasattr(lumevaro, "PanicException")
+
+
+@pytest.mark.parametrize("name", SIGNATURES)
+def test_function_object(name):
+    function = getattr(lumevaro, name)
+    assert type(function) is types.BuiltinFunctionType
+    assert function.__name__ == name
+    assert function.__qualname__ == name
+    assert function.__module__ == "lumevaro"
+    assert function.__self__ is lumevaro
+
+
+@pytest.mark.parametrize("name", SIGNATURES)
+def test_text_signature_and_no_docstring(name):
+    function = getattr(lumevaro, name)
+    parameters = SIGNATURES[name]
+    assert function.__text_signature__ == "(" + ", ".join(parameters) + ")"
+    assert function.__doc__ is None
+    signature = inspect.signature(function)
+    assert tuple(signature.parameters) == parameters
+    assert all(p.kind is inspect.Parameter.POSITIONAL_OR_KEYWORD and p.default is p.empty
+               for p in signature.parameters.values())
+
+
+def test_module_docstring_is_one_line():
+    assert lumevaro.__doc__ and "\n" not in lumevaro.__doc__
+
+
+def test_reimport_returns_the_same_module_object():
+    functions = [getattr(lumevaro, name) for name in SIGNATURES]
+    saved = sys.modules.pop("lumevaro")
+    try:
+        again = importlib.import_module("lumevaro")
+        assert again is saved
+        assert again.__all__ == list(SIGNATURES)
+        assert [getattr(again, name) for name in SIGNATURES] == functions
+        assert all(getattr(again, n) is f for n, f in zip(SIGNATURES, functions))
+    finally:
+        sys.modules["lumevaro"] = saved
+
+
+SUBINTERPRETER_SCRIPT = textwrap.dedent("""
+    import os, sys
+    import lumevaro
+    import _xxsubinterpreters as interpreters
+    read_end, write_end = os.pipe()
+    interpreter = interpreters.create()
+    interpreters.run_string(interpreter, f'''
+    import os, sys
+    sys.path[:0] = {sys.path!r}
+    try:
+        import lumevaro
+        outcome = "imported"
+    except ImportError as error:
+        outcome = "ImportError: " + str(error)
+    os.write({write_end}, outcome.encode())
+    ''')
+    os.close(write_end)
+    print(os.read(read_end, 4096).decode())
+    interpreters.destroy(interpreter)
+    print(type(lumevaro.witt_mao_magnification([2.0], 1.0, 0.1)[0]).__name__)
+""")
+
+
+def test_import_in_a_second_interpreter_fails():
+    pytest.importorskip("_xxsubinterpreters")
+    if sys.version_info[:2] != (3, 11):
+        pytest.skip("later versions refuse single-phase modules in sub-interpreters themselves")
+    result = subprocess.run([sys.executable, "-c", SUBINTERPRETER_SCRIPT],
+                            capture_output=True, text=True, timeout=60)
+    assert result.returncode == 0, result.stderr
+    outcome, main_result_type = result.stdout.splitlines()
+    assert outcome.startswith(
+        "ImportError: PyO3 modules do not yet support subinterpreters, see http")
+    assert main_result_type == "float"

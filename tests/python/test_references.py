@@ -1,0 +1,155 @@
+"""Every success and error path, called thousands of times, leaks nothing.
+
+For each path the test holds on to the argument objects (and to the classes
+and exception instances involved), calls the path repeatedly and checks that
+their reference counts and the interpreter's traced memory come back flat.
+"""
+
+import gc
+import sys
+import tracemalloc
+
+import pytest
+
+import lumevaro
+from conftest import SIGNATURES, valid_arguments
+
+CALLS = 3000
+# One leaked float per call would be 24 bytes per call.
+MEMORY_ALLOWANCE = 4096
+
+
+class Index:
+    def __index__(self):
+        return 3
+
+
+# Each raise makes a new exception: raising one instance again and again
+# would chain its tracebacks and hold every frame.
+class ValueErrorFloat:
+    def __float__(self):
+        raise ValueError("from __float__")
+
+
+class ChainedTypeErrorFloat:
+    def __init__(self):
+        self.cause = KeyError("cause")
+
+    def __float__(self):
+        raise TypeError("inner") from self.cause
+
+
+class NoLength:
+    def __len__(self):
+        raise ValueError("no length")
+
+    def __getitem__(self, index):
+        raise IndexError(index)
+
+    def __iter__(self):
+        return iter([2.0, 3.0])
+
+
+class FailingNext(NoLength):
+    def __iter__(self):
+        yield 2.0
+        raise LookupError("halfway")
+
+
+def success_paths():
+    paths = []
+    for name in SIGNATURES:
+        arguments = valid_arguments(name, separations=(2.5,))
+        paths.append((name, getattr(lumevaro, name), arguments, {}, None))
+    separations = [2.0, 3.0, Index(), 10 ** 5]
+    paths.append(("keywords and protocol numbers", lumevaro.witt_mao_magnification, (),
+                  {"l": separations, "rstar": 0.123456, "re": 1.234567}, None))
+    paths.append(("length hint fails", lumevaro.witt_mao_magnification,
+                  (NoLength(), 1.5, 0.25), {}, None))
+    return paths
+
+
+def error_paths():
+    wm = lumevaro.witt_mao_magnification
+    separations = [2.0, 3.0]
+    table = ([0.1, 0.2, 0.3], [1.0, 1.0])
+    return [
+        ("too many", wm, (separations, 1.0, 0.1, 5.5), {}, TypeError),
+        ("missing", wm, (separations,), {}, TypeError),
+        ("multiple values", wm, (separations, 1.0, 0.1), {"l": separations}, TypeError),
+        ("unexpected keyword", wm, (separations, 1.0, 0.1), {"radius": 1.5}, TypeError),
+        ("str", wm, ("abc", 1.0, 0.1), {}, TypeError),
+        ("set", wm, ({1.0, 2.0}, 1.0, 0.1), {}, TypeError),
+        ("item type", wm, ([2.0, "x"], 1.0, 0.1), {}, TypeError),
+        ("float type", wm, (separations, 1.0, None), {}, TypeError),
+        ("overflow", wm, ([2.0, 10 ** 400], 1.0, 0.1), {}, OverflowError),
+        ("user ValueError", wm, ([2.0, ValueErrorFloat()], 1.0, 0.1), {}, ValueError),
+        ("remapped with cause", wm, ([ChainedTypeErrorFloat()], 1.0, 0.1), {}, TypeError),
+        ("iteration", wm, (FailingNext(), 1.0, 0.1), {}, LookupError),
+        ("model failure", wm, ([2.0, float("nan")], 1.0, 0.1), {}, RuntimeError),
+        ("panic", lumevaro.discrete_flux_map_heyrovsky_magnification,
+         (separations, 1.0, 0.1) + table, {}, BaseException),
+    ]
+
+
+def watched_objects(args, kwargs, expected):
+    objects = [*args, *kwargs.values(), *kwargs.keys(), TypeError, RuntimeError]
+    for argument in [*args, *kwargs.values()]:
+        if isinstance(argument, list):
+            objects.extend(argument)
+        objects.extend(vars(argument).values() if hasattr(argument, "__dict__") else ())
+    if expected is not None:
+        objects.append(expected)
+    return objects
+
+
+def call_repeatedly(function, args, kwargs, expected, calls):
+    for _ in range(calls):
+        try:
+            function(*args, **kwargs)
+        except BaseException as caught:  # noqa: B036 - includes PanicException
+            if expected is None or not isinstance(caught, expected):
+                raise
+        else:
+            assert expected is None
+
+
+@pytest.mark.parametrize("label, function, args, kwargs, expected",
+                         success_paths() + error_paths(),
+                         ids=lambda value: value if isinstance(value, str) else "")
+def test_path_leaks_nothing(label, function, args, kwargs, expected, capfd):
+    calls = CALLS // 10 if label.startswith("integrated") else CALLS
+    call_repeatedly(function, args, kwargs, expected, 50)  # settle caches
+    gc.collect()
+    objects = watched_objects(args, kwargs, expected)
+    references_before = [sys.getrefcount(o) for o in objects]
+    tracemalloc.start()
+    try:
+        memory_before = tracemalloc.get_traced_memory()[0]
+        call_repeatedly(function, args, kwargs, expected, calls)
+        gc.collect()
+        memory_after = tracemalloc.get_traced_memory()[0]
+    finally:
+        tracemalloc.stop()
+    references_after = [sys.getrefcount(o) for o in objects]
+    assert references_after == references_before
+    assert memory_after - memory_before < MEMORY_ALLOWANCE
+    capfd.readouterr()  # the panic path writes one diagnostic per call
+
+
+def test_resumed_panic_leaks_nothing(panic_exception, capfd):
+    class Panicking:
+        def __float__(self):
+            raise panic_exception("from __float__")
+
+    argument = Panicking()
+    objects = [argument, panic_exception]
+    call_repeatedly(lumevaro.witt_mao_magnification, ([argument], 1.0, 0.1), {},
+                    panic_exception, 20)
+    gc.collect()
+    references_before = [sys.getrefcount(o) for o in objects]
+    call_repeatedly(lumevaro.witt_mao_magnification, ([argument], 1.0, 0.1), {},
+                    panic_exception, 300)
+    gc.collect()
+    assert [sys.getrefcount(o) for o in objects] == references_before
+    capfd.readouterr()
