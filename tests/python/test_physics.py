@@ -68,7 +68,7 @@ def ring_mean(l, r, eta):
     width = abs(r - l) / math.sqrt(abs(l * r)) if l * r else math.pi
     points = sorted({p for p in (math.pi - 100.0 * width, math.pi - 10.0 * width, math.pi - width) if 0.0 < p < math.pi})
     value, _ = integrate.quad(magnification, 0.0, math.pi, points=points or None,
-                              epsabs=0.0, epsrel=1e-14, limit=500)
+                              epsabs=0.0, epsrel=1e-13, limit=500)
     return value / math.pi
 
 
