@@ -24,6 +24,7 @@
 #include <utility>
 
 #include "boundary/arguments.hpp"
+#include "boundary/conversion.hpp"
 #include "boundary/function.hpp"
 #include "boundary/pyerr.hpp"
 #include "boundary/reference.hpp"
@@ -34,6 +35,7 @@
 namespace lumevaro {
 namespace {
 
+using boundary::cannot_convert;
 using boundary::FunctionDescription;
 using boundary::GilOnceCell;
 using boundary::MaybeError;
@@ -167,12 +169,6 @@ PyObject* interned(GilOnceCell& cell, std::string_view text) {
     }
     PyUnicode_InternInPlace(&string);
     return cell.set(Owned::steal(string));
-}
-
-PyErr cannot_convert(PyObject* object, std::string_view target) {
-    return PyErr::deferred(PyExc_TypeError, "'" + boundary::type_qualname(object) +
-                                                "' object cannot be converted to '" +
-                                                std::string(target) + "'");
 }
 
 // The module's __all__ list, created empty if the module has none yet.

@@ -28,6 +28,15 @@ void reserve_hint(std::vector<double>& values, Py_ssize_t hint) {
 
 }  // namespace
 
+PyErr cannot_convert(PyObject* object, std::string_view target) {
+    std::string message = "'";
+    message += type_qualname(object);
+    message += "' object cannot be converted to '";
+    message += target;
+    message += "'";
+    return PyErr::deferred(PyExc_TypeError, std::move(message));
+}
+
 PyResult<double> extract_double(PyObject* object) {
     if (PyFloat_CheckExact(object)) return PyFloat_AS_DOUBLE(object);
     const double value = PyFloat_AsDouble(object);
@@ -36,10 +45,7 @@ PyResult<double> extract_double(PyObject* object) {
 }
 
 PyResult<std::vector<double>> extract_sequence(PyObject* object) {
-    if (!PySequence_Check(object)) {
-        return PyErr::deferred(PyExc_TypeError, "'" + type_qualname(object) +
-                                                    "' object cannot be converted to 'Sequence'");
-    }
+    if (!PySequence_Check(object)) return cannot_convert(object, "Sequence");
     std::vector<double> values;
     const Py_ssize_t hint = PySequence_Size(object);
     if (hint < 0) {
@@ -68,8 +74,11 @@ PyResult<std::vector<double>> extract_vector(PyObject* object) {
 
 PyErr argument_extraction_error(std::string_view parameter, PyErr error) {
     if (error.type() != PyExc_TypeError) return error;
-    PyErr remapped = PyErr::deferred(
-        PyExc_TypeError, "argument '" + std::string(parameter) + "': " + error.str());
+    std::string message = "argument '";
+    message += parameter;
+    message += "': ";
+    message += error.str();
+    PyErr remapped = PyErr::deferred(PyExc_TypeError, std::move(message));
     remapped.set_cause(error.cause());
     return remapped;
 }

@@ -22,6 +22,10 @@
 
 namespace lumevaro::boundary {
 
+// TypeError "'{type}' object cannot be converted to '{target}'", {type} being
+// the __qualname__ of the object's type.
+PyErr cannot_convert(PyObject* object, std::string_view target);
+
 PyResult<double> extract_double(PyObject* object);
 
 // Any sequence (the length it reports only sizes the vector), items
