@@ -53,14 +53,14 @@ from mpmath import mp, mpf
 mp.dps = 40
 
 NEAR_LIMB_RHOS = [1e-4, 1e-3, 1e-2, 0.1, 1.0, 10.0]
-NEAR_LIMB_OFFSETS = [0.0, 1e-6, 3e-6, 9.9e-6, 1.01e-5, 2e-5, 5e-5, 1e-4, 2e-4]
+NEAR_LIMB_OFFSETS = [0.0, 1e-6, 9.9e-6, 1.01e-5, 5e-5, 2e-4]
 
 DISC_RHOS = [0.01, 0.1, 1.0]
 DISC_SEPARATIONS = [0.0, 0.3, 0.9, 0.99, 1.0, 1.01, 1.1, 2.0, 10.0, 100.0]
 
 RING_ETAS = [0.1, 1.0, 10.0]
 RING_SEPARATIONS = [0.5, 2.0]
-RING_OFFSETS = [-2e-5, -1.01e-5, -9.9e-6, 9.9e-6, 1.01e-5, 2e-5]
+RING_OFFSETS = [-1.01e-5, -9.9e-6, 9.9e-6, 1.01e-5]
 BUILTIN_PROFILE_FLUX = 2.5132741228717936
 
 
