@@ -35,6 +35,30 @@ def valid_arguments(name, separations=(2.0, 3.5)):
     return arguments
 
 
+class ReportedSequence:
+    """A caller's sequence: reports `length` (or raises it, given an exception
+    class) and yields what the generator function `items` yields."""
+
+    def __init__(self, items, length=0):
+        self.items, self.length = items, length
+
+    def __len__(self):
+        if isinstance(self.length, type):
+            raise self.length("no length")
+        return self.length
+
+    def __getitem__(self, index):
+        raise AssertionError("conversion must iterate, not index")
+
+    def __iter__(self):
+        return self.items()
+
+
+def two_items():
+    yield 2.0
+    yield 3.0
+
+
 def same_values(a, b):
     """Element-wise equality of two float lists, NaN equal to NaN."""
     return len(a) == len(b) and all(

@@ -3,7 +3,7 @@
 import pytest
 
 import lumevaro
-from conftest import SIGNATURES, same_values, valid_arguments
+from conftest import SIGNATURES, valid_arguments
 
 wm = lumevaro.witt_mao_magnification
 
@@ -24,13 +24,6 @@ def test_keywords_bind_like_positions_in_any_order(name):
     assert function(**keywords) == expected
     assert function(**dict(reversed(list(keywords.items())))) == expected
     assert function(arguments[0], **dict(list(keywords.items())[1:])) == expected
-
-
-def test_witt_mao_mixed_binding():
-    expected = wm([0.5, 2.0], 1.0, 0.1)
-    assert len(expected) == 2 and all(type(x) is float for x in expected)
-    assert same_values(wm(l=[0.5, 2.0], re=1.0, rstar=0.1), expected)
-    assert same_values(wm([0.5, 2.0], rstar=0.1, re=1.0), expected)
 
 
 @pytest.mark.parametrize("name", SIGNATURES)

@@ -7,7 +7,7 @@ import sys
 import pytest
 
 import lumevaro
-from conftest import LIST_FUNCTIONS, same_values, valid_arguments
+from conftest import LIST_FUNCTIONS, ReportedSequence, same_values, two_items, valid_arguments
 
 np = pytest.importorskip("numpy")
 
@@ -170,55 +170,26 @@ def test_remapped_type_error_keeps_the_cause():
 
 
 def test_iteration_errors():
-    class FailingIter:
-        def __len__(self):
-            return 1
+    def no_iterator():
+        raise TypeError("no iterator today")
 
-        def __getitem__(self, index):
-            return 1.0
-
-        def __iter__(self):
-            raise TypeError("no iterator today")
-
-    error = raised(wm, FailingIter(), 1.0, 0.1)
+    error = raised(wm, ReportedSequence(no_iterator), 1.0, 0.1)
     assert type(error) is TypeError
     assert str(error) == "argument 'l': no iterator today"
 
     stop = LookupError("stopped halfway")
 
-    class FailingNext(FailingIter):
-        def __iter__(self):
-            yield 2.0
-            raise stop
+    def failing_next():
+        yield 2.0
+        raise stop
 
-    assert raised(wm, FailingNext(), 1.0, 0.1) is stop
+    assert raised(wm, ReportedSequence(failing_next), 1.0, 0.1) is stop
 
 
 def test_reported_length_is_only_a_hint():
-    class Liar:
-        """Reports a length that could never be reserved, yields two items."""
-
-        def __init__(self, length):
-            self.length = length
-
-        def __len__(self):
-            return self.length
-
-        def __getitem__(self, index):
-            raise AssertionError("iteration must use __iter__")
-
-        def __iter__(self):
-            return iter([2.0, 3.0])
-
     expected = wm([2.0, 3.0], 1.0, 0.1)
-    for length in (0, 1, 1000, 2 ** 40, sys.maxsize):
-        assert wm(Liar(length), 1.0, 0.1) == expected
-
-    class NoLength(Liar):
-        def __len__(self):
-            raise ValueError("no length")
-
-    assert wm(NoLength(0), 1.0, 0.1) == expected
+    for length in (0, 1, 1000, 2 ** 40, sys.maxsize, ValueError):
+        assert wm(ReportedSequence(two_items, length), 1.0, 0.1) == expected
     # A 0-d array passes the sequence check, has no length and cannot be iterated.
     error = raised(wm, np.array(2.0), 1.0, 0.1)
     assert type(error) is TypeError
