@@ -22,8 +22,7 @@ namespace lumevaro::boundary {
 
 class PyErr {
 public:
-    // A deferred error of class type (a static exception class, kept
-    // borrowed) with a UTF-8 message.
+    // A deferred error of exception class type with a UTF-8 message.
     static PyErr deferred(PyObject* type, std::string message);
     // A deferred PanicException; it is raised with the one-element tuple
     // (message,) so that its args hold the message.
@@ -53,7 +52,7 @@ public:
 private:
     PyErr() = default;
 
-    Owned type_;  // a deferred class is held as a strong reference too
+    Owned type_;  // null for a deferred PanicException, whose type is made on demand
     std::string message_;
     bool panic_args_ = false;
     Owned value_;  // null for a deferred error
