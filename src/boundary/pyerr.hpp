@@ -9,7 +9,6 @@
 
 #include <Python.h>
 
-#include <exception>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -17,6 +16,7 @@
 #include <variant>
 
 #include "boundary/reference.hpp"
+#include "models/internal_failure.hpp"
 
 namespace lumevaro::boundary {
 
@@ -79,16 +79,13 @@ private:
 // The outcome of a step that yields nothing but can fail.
 using MaybeError = std::optional<PyErr>;
 
-// A PanicException raised by caller code and fetched by the module: it unwinds
-// to the call frame, which raises a new PanicException with this message.
-class ResumedPanic : public std::exception {
+// A PanicException raised by caller code and fetched by the module: an
+// internal failure, already reported on standard error when it was fetched.
+// It unwinds to the call frame, which raises a new PanicException with this
+// message.
+class ResumedPanic : public InternalFailure {
 public:
-    explicit ResumedPanic(std::string message) : message_(std::move(message)) {}
-    const char* what() const noexcept override { return message_.c_str(); }
-    const std::string& message() const noexcept { return message_; }
-
-private:
-    std::string message_;
+    using InternalFailure::InternalFailure;
 };
 
 // UTF-8 text of a str object; lone surrogates are kept (surrogatepass), so the
