@@ -16,7 +16,9 @@ Curves:
   limb-darkened   the ring magnification lumevaro.heyrovsky_magnification
                   averaged over the disc, weighted by the linear limb-darkening
                   law S(r) = 1 - 0.6 * (1 - sqrt(1 - r**2)):
-                  A = int_0^1 2 pi r S(r) A_ring(l, r) dr / (0.8 pi)
+                  A = int_0^1 2 pi r S(r) A_ring(l, r) dr / (0.8 pi),
+                  a tanh-sinh rule whose rings and weights go to
+                  lumevaro.discrete_flux_map_heyrovsky_magnification in one call
 
 The module's own profile-weighted functions are checked against these:
 integrated_witt_mao_magnification weights the whole-disc value at every
@@ -28,8 +30,12 @@ Usage: python light_curve.py [--output light_curve.png] [--u0 U0] [--te TE] [--r
 A PNG is written only when matplotlib is installed.
 """
 
+from __future__ import annotations
+
 import argparse
 import math
+from collections.abc import Callable, Sequence
+from typing import Dict, List
 
 import lumevaro
 
@@ -37,47 +43,92 @@ LIMB_DARKENING = 0.6
 PROFILE_FLUX = math.pi * (1.0 - LIMB_DARKENING / 3.0)  # int_0^1 2 pi r S(r) dr
 TABLE_TIMES = [0.0, 0.05, 0.1, 0.15, 0.19, 0.2, 0.21, 0.25, 0.3, 0.5, 1.0, 2.0, 5.0, 10.0, 20.0]
 
+# The tanh-sinh rule: x = tanh((pi/2) sinh(t)) on t = k * STEP, |t| <= HALF_WIDTH.
+STEP = 1.0 / 32.0
+HALF_WIDTH = 3.2
 
-def point_source_magnification(u):
+# The three magnification curves and the separations, by name.
+Curve = Dict[str, List[float]]
+
+
+def point_source_magnification(u: float) -> float:
     return (u * u + 2.0) / (u * math.sqrt(u * u + 4.0))
 
 
-def limb_darkening_profile(r):
+def limb_darkening_profile(r: float) -> float:
     return 1.0 - LIMB_DARKENING * (1.0 - math.sqrt(max(0.0, 1.0 - r * r)))
 
 
-def tanh_sinh(f, a, b, step=1.0 / 32.0, half_width=3.2):
-    """Integral of f over [a, b] by the tanh-sinh rule.
+def _unit_tanh_sinh_rule() -> list[tuple[int, float, float]]:
+    """The rule on [-1, 1] as (side, distance from the nearer end, weight).
+
+    Nodes are placed by their distance from the nearer end, 1 - tanh|s|,
+    which keeps the ones crowding towards an end apart from it in floating
+    point (tanh itself would round them onto the end).
+    """
+    rule = []
+    steps = int(HALF_WIDTH / STEP)
+    for k in range(-steps, steps + 1):
+        s = 0.5 * math.pi * math.sinh(k * STEP)
+        weight = STEP * 0.5 * math.pi * math.cosh(k * STEP) / math.cosh(s) ** 2
+        from_end = 2.0 / (1.0 + math.exp(2.0 * abs(s)))
+        rule.append(((k > 0) - (k < 0), from_end, weight))
+    return rule
+
+
+UNIT_RULE = _unit_tanh_sinh_rule()
+
+
+def tanh_sinh_rule(a: float, b: float) -> tuple[list[float], list[float]]:
+    """Nodes and weights of the tanh-sinh rule on [a, b].
 
     The nodes crowd towards both ends, which copes with the logarithmic
     singularity of the ring magnification at r = l and the square root of the
-    limb-darkening law at r = 1. Nodes are placed by their distance from the
-    nearer end; a node that rounds onto an end point (where the ring
-    magnification is infinite) carries a negligible weight and is left out.
+    limb-darkening law at r = 1. A node that rounds onto an end point (where
+    the ring magnification is infinite) carries a negligible weight and is
+    left out.
     """
     centre, half = 0.5 * (a + b), 0.5 * (b - a)
-    total = 0.0
-    steps = int(half_width / step)
-    for k in range(-steps, steps + 1):
-        s = 0.5 * math.pi * math.sinh(k * step)
-        weight = 0.5 * math.pi * math.cosh(k * step) / math.cosh(s) ** 2
-        from_end = half * 2.0 / (1.0 + math.exp(2.0 * abs(s)))  # half * (1 - tanh|s|)
-        x = b - from_end if k > 0 else (a + from_end if k < 0 else centre)
+    nodes, weights = [], []
+    for side, from_end, weight in UNIT_RULE:
+        x = b - half * from_end if side > 0 else (a + half * from_end if side < 0 else centre)
         if a < x < b:
-            total += weight * f(x)
-    return total * step * half
+            nodes.append(x)
+            weights.append(half * weight)
+    return nodes, weights
 
 
-def limb_darkened_magnification(l, rho):
-    def ring_flux(r):
-        return 2.0 * math.pi * r * limb_darkening_profile(r) * \
-            lumevaro.heyrovsky_magnification(l, r, 1.0, rho)
+def tanh_sinh(f: Callable[[float], float], a: float, b: float) -> float:
+    """Integral of f over [a, b] by the tanh-sinh rule."""
+    nodes, weights = tanh_sinh_rule(a, b)
+    return sum(w * f(x) for x, w in zip(nodes, weights))
 
+
+def limb_darkened_rings(l: float) -> tuple[list[float], list[float]]:
+    """Ring radii and weights 2 pi r S(r) w / N of the limb-darkened disc.
+
+    The rule runs over [0, 1] in two pieces split at the lens's separation l
+    when the lens is inside the source, so that the logarithmic singularity of
+    the ring magnification at r = l sits at an end of a piece.
+    """
     pieces = [(0.0, l), (l, 1.0)] if 0.0 < l < 1.0 else [(0.0, 1.0)]
-    return sum(tanh_sinh(ring_flux, a, b) for a, b in pieces) / PROFILE_FLUX
+    radii: list[float] = []
+    weights: list[float] = []
+    for a, b in pieces:
+        nodes, node_weights = tanh_sinh_rule(a, b)
+        radii += nodes
+        weights += [2.0 * math.pi * r * limb_darkening_profile(r) * w / PROFILE_FLUX
+                     for r, w in zip(nodes, node_weights)]
+    return radii, weights
 
 
-def light_curve(times, u0, te, rho):
+def limb_darkened_magnification(l: float, rho: float) -> float:
+    """Magnification of the limb-darkened source at separation l (source radii)."""
+    radii, weights = limb_darkened_rings(l)
+    return lumevaro.discrete_flux_map_heyrovsky_magnification([l], 1.0, rho, radii, weights)[0]
+
+
+def light_curve(times: Sequence[float], u0: float, te: float, rho: float) -> Curve:
     """Separations and the three magnification curves at times t - t0."""
     u = [math.hypot(u0, t / te) for t in times]
     l = [x / rho for x in u]
@@ -90,7 +141,7 @@ def light_curve(times, u0, te, rho):
     }
 
 
-def print_table(times, curve):
+def print_table(times: Sequence[float], curve: Curve) -> None:
     print(f"{'t - t0 [d]':>10} {'u':>9} {'l = u/rho':>9} {'point':>10} "
           f"{'uniform':>10} {'limb-dark':>10}")
     for i, t in enumerate(times):
@@ -98,7 +149,7 @@ def print_table(times, curve):
               f"{curve['disc'][i]:10.3f} {curve['limb'][i]:10.3f}")
 
 
-def check_profile_weighted_functions(curve, rho):
+def check_profile_weighted_functions(curve: Curve, rho: float) -> None:
     """Reports how the module's profile-weighted functions compare."""
     l = curve["l"]
     integrated = lumevaro.integrated_witt_mao_magnification(l, 1.0, rho)
@@ -116,12 +167,26 @@ def check_profile_weighted_functions(curve, rho):
               f"too erratic to plot.")
 
 
-def plot(path, times, curve, u0, te, rho, peak_window):
+def light_curve_times(te: float, rho: float) -> tuple[list[float], float]:
+    """Times t - t0 of the plotted curve and the half-width of its peak window.
+
+    Two Einstein times either side, and finely the time the lens takes to
+    move two source radii either side of the peak.
+    """
+    span, peak_window = 2.0 * te, 2.0 * te * rho
+    times = sorted({round(-span + 2.0 * span * i / 400, 9) for i in range(401)} |
+                   {round(-peak_window + 2.0 * peak_window * i / 400, 9) for i in range(401)})
+    return times, peak_window
+
+
+def plot(path: str, times: Sequence[float], curve: Curve, u0: float, te: float, rho: float,
+         peak_window: float) -> bool:
+    """Writes the two-panel plot to path; False when matplotlib is missing."""
     try:
         import matplotlib
     except ImportError:
         print("\nmatplotlib is not installed: no plot written.")
-        return
+        return False
     matplotlib.use("Agg")
     import matplotlib.pyplot as plt
 
@@ -157,24 +222,22 @@ def plot(path, times, curve, u0, te, rho, peak_window):
     peak.legend(loc="lower center", fontsize=8)
     figure.tight_layout()
     figure.savefig(path, dpi=110)
+    plt.close(figure)
     print(f"\nplot written to {path}")
+    return True
 
 
-def main():
-    parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
+def main(argv: Sequence[str] | None = None) -> None:
+    parser = argparse.ArgumentParser(description=(__doc__ or "").splitlines()[0])
     parser.add_argument("--output", default="light_curve.png", help="PNG file of the plot")
     parser.add_argument("--u0", type=float, default=0.001, help="impact parameter [Einstein radii]")
     parser.add_argument("--te", type=float, default=20.0, help="Einstein time [days]")
     parser.add_argument("--rho", type=float, default=0.01, help="source radius [Einstein radii]")
-    options = parser.parse_args()
+    options = parser.parse_args(argv)
 
     print_table(TABLE_TIMES, light_curve(TABLE_TIMES, options.u0, options.te, options.rho))
 
-    # Two Einstein times either side, and finely the time the lens takes to
-    # move two source radii either side of the peak.
-    span, peak_window = 2.0 * options.te, 2.0 * options.te * options.rho
-    times = sorted({round(-span + 2.0 * span * i / 400, 9) for i in range(401)} |
-                   {round(-peak_window + 2.0 * peak_window * i / 400, 9) for i in range(401)})
+    times, peak_window = light_curve_times(options.te, options.rho)
     curve = light_curve(times, options.u0, options.te, options.rho)
     check_profile_weighted_functions(curve, options.rho)
     plot(options.output, times, curve, options.u0, options.te, options.rho, peak_window)
