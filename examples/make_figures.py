@@ -1,0 +1,116 @@
+"""The two figures of the README, written into one folder.
+
+magnification.png
+    Magnification against the lens-source separation l (source radii) for
+    source radii rho = 0.01, 0.1 and 1 Einstein radii: a point source, the
+    uniform disc (witt_mao_magnification), a thin ring at the limb
+    (heyrovsky_magnification with r = 1) and a limb-darkened disc (ring
+    magnifications summed with tanh-sinh weights 2 pi r S(r) dr / N, one
+    discrete_flux_map_heyrovsky_magnification call per separation; linear law
+    with coefficient 0.6). The lower row divides each by the point source.
+light_curve.png
+    The source-crossing light curve of examples/light_curve.py (u0 = 0.001,
+    tE = 20 days, rho = 0.01).
+
+Usage: python make_figures.py [FOLDER]   (default: docs)
+"""
+
+from __future__ import annotations
+
+import argparse
+import math
+import pathlib
+from collections.abc import Sequence
+
+import matplotlib
+
+matplotlib.use("Agg")
+import matplotlib.pyplot as plt  # noqa: E402 - after choosing the backend
+from matplotlib.ticker import FixedLocator, NullFormatter, ScalarFormatter  # noqa: E402
+
+import lumevaro  # noqa: E402
+from light_curve import (  # noqa: E402
+    light_curve, light_curve_times, limb_darkened_magnification, plot, point_source_magnification)
+
+SOURCE_RADII = (0.01, 0.1, 1.0)
+
+
+def separations() -> list[float]:
+    """l from 0.01 to 100 source radii, logarithmically, with extra points
+    closing in on the limb l = 1 from both sides (the ring's logarithmic peak)."""
+    spread = [10.0 ** (-2.0 + 4.0 * i / 400) for i in range(401)]
+    near_limb = [1.0 + side * 10.0 ** (-k / 4.0) for side in (-1.0, 1.0) for k in range(4, 25)]
+    return sorted(set(spread + near_limb) - {1.0})
+
+
+def magnification_curves(l: Sequence[float], rho: float) -> dict[str, list[float]]:
+    return {
+        "point": [point_source_magnification(rho * x) for x in l],
+        "disc": lumevaro.witt_mao_magnification(l, 1.0, rho),
+        "ring": [lumevaro.heyrovsky_magnification(x, 1.0, 1.0, rho) for x in l],
+        "limb": [limb_darkened_magnification(x, rho) for x in l],
+    }
+
+
+STYLES = {
+    "point": dict(color="k", ls="--", lw=1.0, label="point source"),
+    "disc": dict(color="C0", ls="-", lw=2.0, label="uniform disc (Witt\N{EN DASH}Mao)"),
+    "limb": dict(color="C3", ls="-", lw=1.2, label="limb-darkened disc (sum of rings)"),
+    "ring": dict(color="C2", ls=":", lw=1.5, label="thin ring at the limb, r = 1 (Heyrovsky)"),
+}
+
+
+def magnification_figure(path: pathlib.Path) -> None:
+    l = separations()
+    figure, axes = plt.subplots(2, len(SOURCE_RADII), figsize=(13.5, 7.5), sharex=True,
+                                gridspec_kw={"height_ratios": [3, 2]})
+    for column, rho in enumerate(SOURCE_RADII):
+        curves = magnification_curves(l, rho)
+        top, bottom = axes[0][column], axes[1][column]
+        for name, style in STYLES.items():
+            top.plot(l, curves[name], **style)
+            bottom.plot(l, [a / p for a, p in zip(curves[name], curves["point"])],
+                        **style)
+        top.set_xscale("log")
+        top.set_yscale("log")
+        disc_peak = max(curves["disc"])
+        top.set_ylim(0.9, 3.0 * disc_peak)
+        if disc_peak < 10.0:  # less than a decade: plain numbers on the axis
+            top.yaxis.set_major_locator(FixedLocator([1.0, 1.5, 2.0, 3.0, 5.0]))
+            top.yaxis.set_major_formatter(ScalarFormatter())
+            top.yaxis.set_minor_formatter(NullFormatter())
+        top.set_title(f"source radius \N{GREEK SMALL LETTER RHO} = {rho:g} Einstein radii")
+        bottom.set_ylim(0.0, 1.6)
+        bottom.set_xlabel("separation l = u / \N{GREEK SMALL LETTER RHO}  [source radii]")
+        for panel in (top, bottom):
+            panel.axvline(1.0, color="grey", lw=0.8, ls="-", alpha=0.5)
+            panel.grid(alpha=0.3)
+        top.text(1.08, 1.3 * disc_peak, "limb", color="grey", fontsize=8)
+    axes[0][0].set_ylabel("magnification A")
+    axes[1][0].set_ylabel("A / A(point source)")
+    axes[0][0].legend(loc="lower left", fontsize=8)
+    figure.suptitle("Magnification of a finite source by a point lens, against the "
+                    "separation of the lens from the source's centre")
+    figure.tight_layout()
+    figure.savefig(path, dpi=100)
+    plt.close(figure)
+
+
+def light_curve_figure(path: pathlib.Path, u0: float = 0.001, te: float = 20.0,
+                       rho: float = 0.01) -> None:
+    times, peak_window = light_curve_times(te, rho)
+    plot(str(path), times, light_curve(times, u0, te, rho), u0, te, rho, peak_window)
+
+
+def main(argv: Sequence[str] | None = None) -> None:
+    parser = argparse.ArgumentParser(description=(__doc__ or "").splitlines()[0])
+    parser.add_argument("folder", nargs="?", default="docs", help="where to write the PNGs")
+    folder = pathlib.Path(parser.parse_args(argv).folder)
+    folder.mkdir(parents=True, exist_ok=True)
+    magnification_figure(folder / "magnification.png")
+    print(f"written {folder / 'magnification.png'}")
+    light_curve_figure(folder / "light_curve.png")
+
+
+if __name__ == "__main__":
+    main()
