@@ -1,4 +1,6 @@
-"""The light-curve example runs, and its ring-weighted curve is sound."""
+"""The examples run, and what they compute is sound: the light curve's ring
+quadrature, the fit's recovery of the event, the cluster's bit-for-bit
+equality with the serial results and the figures."""
 
 import importlib.util
 import math
@@ -10,49 +12,118 @@ import pytest
 
 import lumevaro
 
-EXAMPLE = pathlib.Path(__file__).resolve().parents[2] / "examples" / "light_curve.py"
+EXAMPLES = pathlib.Path(__file__).resolve().parents[2] / "examples"
+PNG_SIGNATURE = b"\x89PNG\r\n\x1a\n"
 
 
-@pytest.fixture(scope="module")
-def example():
-    spec = importlib.util.spec_from_file_location("light_curve", EXAMPLE)
+def load(name):
+    spec = importlib.util.spec_from_file_location(name, EXAMPLES / f"{name}.py")
     module = importlib.util.module_from_spec(spec)
     spec.loader.exec_module(module)
     return module
 
 
+def run(name, *arguments, cwd, timeout=120):
+    result = subprocess.run([sys.executable, str(EXAMPLES / f"{name}.py"), *map(str, arguments)],
+                            capture_output=True, text=True, timeout=timeout, cwd=cwd)
+    assert result.returncode == 0, result.stdout + result.stderr
+    return result.stdout
+
+
+# Light curve
+
+@pytest.fixture(scope="module")
+def light_curve():
+    return load("light_curve")
+
+
 @pytest.mark.parametrize("l", [0.1, 0.5, 0.999, 1.0, 1.3, 10.0])
-def test_ring_quadrature_of_a_uniform_source_is_the_witt_mao_disc(example, l):
+def test_ring_quadrature_of_a_uniform_source_is_the_witt_mao_disc(light_curve, l):
     rho = 0.01
     pieces = [(0.0, l), (l, 1.0)] if l < 1.0 else [(0.0, 1.0)]
-    uniform = sum(example.tanh_sinh(
+    uniform = sum(light_curve.tanh_sinh(
         lambda r: 2.0 * r * lumevaro.heyrovsky_magnification(l, r, 1.0, rho), a, b)
         for a, b in pieces)
     assert uniform == pytest.approx(lumevaro.witt_mao_magnification([l], 1.0, rho)[0],
                                     rel=1e-9)
 
 
-def test_limb_darkening_brightens_the_centre_and_dims_the_limb(example):
+def test_limb_darkened_ring_weights_carry_the_whole_flux(light_curve):
+    # The weights 2 pi r S(r) w / N integrate the profile to 1, on either
+    # side of the lens, so a constant ring magnification comes back unchanged.
+    for l in (0.3, 2.0):
+        radii, weights = light_curve.limb_darkened_rings(l)
+        assert sum(weights) == pytest.approx(1.0, rel=1e-12)
+        assert all(0.0 < r < 1.0 for r in radii) and l not in radii
+
+
+def test_limb_darkening_brightens_the_centre_and_dims_the_limb(light_curve):
     rho = 0.01
-    centre, limb = example.light_curve([0.0, 0.199], 0.001, 20.0, rho)["limb"]
+    centre, limb = light_curve.light_curve([0.0, 0.199], 0.001, 20.0, rho)["limb"]
     disc = lumevaro.witt_mao_magnification([0.1, math.hypot(0.001, 0.199 / 20.0) / rho],
                                            1.0, rho)
     assert centre > disc[0] and limb < disc[1]
 
 
-def test_example_prints_the_table_and_writes_the_plot(tmp_path):
+def test_light_curve_prints_the_table_and_writes_the_plot(tmp_path):
     output = tmp_path / "curve.png"
-    result = subprocess.run([sys.executable, str(EXAMPLE), "--output", str(output)],
-                            capture_output=True, text=True, timeout=300, cwd=tmp_path)
-    assert result.returncode == 0, result.stderr
-    lines = result.stdout.splitlines()
+    lines = run("light_curve", "--output", output, cwd=tmp_path).splitlines()
     assert lines[0].split()[:3] == ["t", "-", "t0"]
     first_row = lines[1].split()
     assert float(first_row[0]) == 0.0
     assert float(first_row[4]) == pytest.approx(
         lumevaro.witt_mao_magnification([0.1], 1.0, 0.01)[0], abs=1e-3)
-    assert "too erratic to plot" in result.stdout
+    assert "too erratic to plot" in "\n".join(lines)
     if importlib.util.find_spec("matplotlib") is None:
         assert not output.exists()
     else:
-        assert output.read_bytes()[:8] == b"\x89PNG\r\n\x1a\n"
+        assert output.read_bytes()[:8] == PNG_SIGNATURE
+
+
+# Fit of an event
+
+@pytest.mark.parametrize("seed", [1, 2, 3])
+def test_fit_recovers_the_event_within_its_errors(seed):
+    fit_event = load("fit_event")
+    truth = fit_event.TRUTH
+    result = fit_event.fit(fit_event.simulate(truth, seed))
+    for name, true, value, error in zip(fit_event.NAMES, truth, result.event, result.errors):
+        assert 0.0 < error < 0.05 * abs(true), name
+        assert abs(value - true) < 4.0 * error, f"{name}: {value} against {true} +/- {error}"
+    # A chi-square far from the degrees of freedom would mean a local minimum
+    # or errors that do not describe the noise.
+    assert abs(result.chi2 - result.dof) < 5.0 * math.sqrt(2.0 * result.dof)
+
+
+def test_fit_script_reports_the_fit_and_the_point_source_misfit(tmp_path):
+    out = run("fit_event", "--seed", 4, cwd=tmp_path)
+    rows = {line.split()[0]: line.split() for line in out.splitlines() if line.strip()}
+    assert float(rows["rho"][2]) == pytest.approx(0.012, rel=0.02)
+    worse_by = float(out.rsplit("worse by", 1)[1])
+    assert worse_by > 1e4
+
+
+# Light curves on a cluster
+
+def test_module_functions_pickle_by_reference():
+    import pickle
+
+    for name in lumevaro.__all__:
+        function = getattr(lumevaro, name)
+        assert pickle.loads(pickle.dumps(function)) is function, name
+
+
+def test_cluster_grid_equals_the_serial_grid_bit_for_bit(tmp_path):
+    pytest.importorskip("distributed")
+    out = run("dask_grid", cwd=tmp_path, timeout=60)
+    assert "bit for bit" in out.splitlines()[-1]
+    assert "35 light curves of 4001 points" in out
+
+
+# Figures
+
+def test_figures_are_written(tmp_path):
+    pytest.importorskip("matplotlib")
+    run("make_figures", tmp_path / "figures", cwd=tmp_path)
+    for name in ("magnification.png", "light_curve.png"):
+        assert (tmp_path / "figures" / name).read_bytes()[:8] == PNG_SIGNATURE
