@@ -1,0 +1,182 @@
+"""The type stub against the module: names, parameters and result types, and
+type checkers that accept exactly the calls the module accepts."""
+
+import array
+import ast
+import json
+import os
+import pathlib
+import shutil
+import subprocess
+import sys
+from decimal import Decimal
+from fractions import Fraction
+
+import pytest
+
+import lumevaro
+from conftest import valid_arguments
+
+np = pytest.importorskip("numpy")
+
+ROOT = pathlib.Path(__file__).resolve().parents[2]
+STUB = ROOT / "stubs" / "lumevaro-stubs" / "__init__.pyi"
+
+# One call per line of a checked file: (expression, accepted). An accepted
+# call must run and type-check; a refused one must raise TypeError and be
+# flagged by both checkers on its own line.
+CALLS = [
+    ("lumevaro.witt_mao_magnification([0.5, 2], 1, 0.1)", True),
+    ("lumevaro.witt_mao_magnification((0.5, 2.0), re=1.0, rstar=0.1)", True),
+    ("lumevaro.witt_mao_magnification(range(3), True, Fraction(1, 10))", True),
+    ("lumevaro.witt_mao_magnification(np.linspace(0.5, 2.0, 4), np.float32(1), Decimal('0.1'))",
+     True),
+    ("lumevaro.witt_mao_magnification(np.arange(3), 1.0, 0.1)", True),
+    ("lumevaro.witt_mao_magnification(array.array('d', [0.5, 2.0]), 1.0, 0.1)", True),
+    ("lumevaro.witt_mao_magnification([np.float32(0.5), Fraction(2)], 1.0, 0.1)", True),
+    ("lumevaro.heyrovsky_magnification(np.float64(2.0), 0.5, 1, np.int64(1))", True),
+    ("lumevaro.discrete_flux_map_heyrovsky_magnification([2.0], 1.0, 0.1, (0.5, 1.0), np.ones(2))",
+     True),
+    ("lumevaro.integrated_flux_map_heyrovsky_magnification("
+     "l=[2.0], re=1.0, rstar=0.1, bl=[0.0, 1.0], bf=[1.0, 0.5])", True),
+    ("lumevaro.witt_mao_magnification('0.5', 1.0, 0.1)", False),
+    ("lumevaro.witt_mao_magnification({0.5, 2.0}, 1.0, 0.1)", False),
+    ("lumevaro.witt_mao_magnification(0.5, 1.0, 0.1)", False),
+    ("lumevaro.witt_mao_magnification((x for x in [0.5]), 1.0, 0.1)", False),
+    ("lumevaro.witt_mao_magnification(['0.5'], 1.0, 0.1)", False),
+    ("lumevaro.witt_mao_magnification([0.5j], 1.0, 0.1)", False),
+    ("lumevaro.witt_mao_magnification([0.5], None, 0.1)", False),
+    ("lumevaro.witt_mao_magnification([0.5], 1.0, '0.1')", False),
+    ("lumevaro.heyrovsky_magnification([2.0], 0.5, 1.0, 0.1)", False),
+    ("lumevaro.discrete_flux_map_heyrovsky_magnification([2.0], 1.0, 0.1, [0.5], 1.0)", False),
+    ("lumevaro.witt_mao_magnification([0.5], 1.0)", False),
+    ("lumevaro.witt_mao_magnification([0.5], 1.0, 0.1, 5)", False),
+    ("lumevaro.witt_mao_magnification([0.5], 1.0, rstar=0.1, radius=1.0)", False),
+    ("lumevaro.witt_mao_magnification([0.5], 1.0, 0.1, l=[2.0])", False),
+]
+
+CALLS_HEADER = """\
+import array
+from decimal import Decimal
+from fractions import Fraction
+
+import numpy as np
+
+import lumevaro
+"""
+
+
+def parsed_stub():
+    return ast.parse(STUB.read_text(encoding="utf-8"))
+
+
+def defined_name(node):
+    if isinstance(node, (ast.FunctionDef, ast.ClassDef)):
+        return node.name
+    if isinstance(node, ast.AnnAssign) and isinstance(node.target, ast.Name):
+        return node.target.id
+    if isinstance(node, ast.Assign) and len(node.targets) == 1:
+        return getattr(node.targets[0], "id", None)
+    return None
+
+
+@pytest.fixture(scope="module")
+def stub_path(tmp_path_factory):
+    """A folder holding the stub as lumevaro.pyi, for MYPYPATH and pyright's
+    stubPath: the checkers read this working tree's stub, whatever is
+    installed."""
+    folder = tmp_path_factory.mktemp("stubs")
+    shutil.copyfile(STUB, folder / "lumevaro.pyi")
+    return folder
+
+
+def run_mypy(arguments, stub_path, cwd, cache):
+    return subprocess.run(
+        [sys.executable, "-m", "mypy", "--strict", "--cache-dir", str(cache), *arguments],
+        capture_output=True, text=True, cwd=cwd, timeout=300,
+        env=dict(os.environ, MYPYPATH=str(stub_path)))
+
+
+def test_stub_declares_the_module_names_in_order():
+    tree = parsed_stub()
+    names = [defined_name(node) for node in tree.body]
+    public = [name for name in names if name and not name.startswith("_")]
+    assert public == lumevaro.__all__
+    (all_node,) = [node for node in tree.body if defined_name(node) == "__all__"]
+    assert ast.literal_eval(all_node.value) == lumevaro.__all__
+
+
+@pytest.mark.parametrize("name", lumevaro.__all__)
+def test_stub_signature_follows_the_module(name):
+    (function,) = [node for node in parsed_stub().body
+                   if isinstance(node, ast.FunctionDef) and node.name == name]
+    runtime = getattr(lumevaro, name)
+
+    parameters = runtime.__text_signature__.strip("()").split(", ")
+    assert [argument.arg for argument in function.args.args] == parameters
+    # Every parameter is required and may be given by position or keyword.
+    assert not (function.args.posonlyargs or function.args.kwonlyargs or function.args.defaults
+                or function.args.vararg or function.args.kwarg)
+
+    # A parameter is typed as a sequence exactly where the module refuses a
+    # single number with its not-a-sequence TypeError.
+    for index, argument in enumerate(function.args.args):
+        arguments = list(valid_arguments(name))
+        arguments[index] = 0.5
+        try:
+            runtime(*arguments)
+            wants_sequence = False
+        except TypeError as error:
+            wants_sequence = "cannot be converted to 'Sequence'" in str(error)
+        annotation = ast.unparse(argument.annotation)
+        assert annotation == ("_FloatSequence" if wants_sequence else "_FloatLike"), argument.arg
+
+    result = runtime(*valid_arguments(name))
+    if isinstance(result, list):
+        assert all(type(x) is float for x in result)
+        assert ast.unparse(function.returns) == "list[float]"
+    else:
+        assert type(result) is float
+        assert ast.unparse(function.returns) == "float"
+
+    assert "source radi" in (ast.get_docstring(function) or "")
+
+
+def test_checkers_accept_exactly_the_calls_the_module_accepts(stub_path, tmp_path):
+    namespace = {"lumevaro": lumevaro, "np": np, "array": array, "Decimal": Decimal,
+                 "Fraction": Fraction}
+    for expression, accepted in CALLS:
+        if accepted:
+            eval(expression, namespace)
+        else:
+            with pytest.raises(TypeError):
+                eval(expression, namespace)
+
+    first_line = CALLS_HEADER.count("\n") + 1
+    source = tmp_path / "calls.py"
+    source.write_text(CALLS_HEADER + "".join(e + "\n" for e, _ in CALLS), encoding="utf-8")
+    refused = {first_line + i for i, (_, accepted) in enumerate(CALLS) if not accepted}
+
+    mypy = run_mypy([source.name], stub_path, tmp_path, tmp_path / "mypy-cache")
+    mypy_lines = {int(line.split(":")[1]) for line in mypy.stdout.splitlines()
+                  if line.startswith(source.name + ":") and ": error:" in line}
+    assert mypy_lines == refused, mypy.stdout
+
+    (tmp_path / "pyrightconfig.json").write_text(json.dumps(
+        {"stubPath": str(stub_path), "typeCheckingMode": "standard"}))
+    pyright = subprocess.run(
+        [sys.executable, "-m", "basedpyright", "--outputjson", "--pythonpath", sys.executable,
+         source.name],
+        capture_output=True, text=True, cwd=tmp_path, timeout=300)
+    report = json.loads(pyright.stdout)
+    pyright_lines = {d["range"]["start"]["line"] + 1 for d in report["generalDiagnostics"]
+                     if d["severity"] == "error"}
+    assert pyright_lines == refused, pyright.stdout
+
+
+def test_examples_type_check_strictly(stub_path, tmp_path):
+    examples = ROOT / "examples"
+    if not any(examples.glob("*.py")):
+        pytest.skip("no examples yet")
+    result = run_mypy(["examples/"], stub_path, ROOT, tmp_path / "mypy-cache")
+    assert result.returncode == 0, result.stdout + result.stderr
