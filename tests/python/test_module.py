@@ -2,9 +2,7 @@
 
 import importlib
 import inspect
-import subprocess
 import sys
-import textwrap
 import types
 
 import pytest
@@ -62,39 +60,3 @@ def test_reimport_returns_the_same_module_object():
         assert all(getattr(again, n) is f for n, f in zip(SIGNATURES, functions))
     finally:
         sys.modules["lumevaro"] = saved
-
-
-SUBINTERPRETER_SCRIPT = textwrap.dedent("""
-    import os, sys
-    import lumevaro
-    import _xxsubinterpreters as interpreters
-    read_end, write_end = os.pipe()
-    interpreter = interpreters.create()
-    interpreters.run_string(interpreter, f'''
-    import os, sys
-    sys.path[:0] = {sys.path!r}
-    try:
-        import lumevaro
-        outcome = "imported"
-    except ImportError as error:
-        outcome = "ImportError: " + str(error)
-    os.write({write_end}, outcome.encode())
-    ''')
-    os.close(write_end)
-    print(os.read(read_end, 4096).decode())
-    interpreters.destroy(interpreter)
-    print(type(lumevaro.witt_mao_magnification([2.0], 1.0, 0.1)[0]).__name__)
-""")
-
-
-def test_import_in_a_second_interpreter_fails():
-    pytest.importorskip("_xxsubinterpreters")
-    if sys.version_info[:2] != (3, 11):
-        pytest.skip("later versions refuse single-phase modules in sub-interpreters themselves")
-    result = subprocess.run([sys.executable, "-c", SUBINTERPRETER_SCRIPT],
-                            capture_output=True, text=True, timeout=60)
-    assert result.returncode == 0, result.stderr
-    outcome, main_result_type = result.stdout.splitlines()
-    assert outcome.startswith(
-        "ImportError: PyO3 modules do not yet support subinterpreters, see http")
-    assert main_result_type == "float"

@@ -1,0 +1,244 @@
+"""Threads and interpreters.
+
+Calls hold the interpreter lock for their whole computation and share no
+mutable state, so eight threads calling every function at once, with caller
+code that gives the lock away in the middle of a conversion and with every
+kind of failure in the mix, must get what one thread gets, bit for bit. A
+second interpreter of the process cannot import the module, and its attempt
+leaves the first interpreter's module as it was.
+"""
+
+import importlib.util
+import math
+import random
+import struct
+import subprocess
+import sys
+import textwrap
+import threading
+import time
+
+import pytest
+
+import lumevaro
+from conftest import SIGNATURES, TABLE_BRIGHTNESS, TABLE_RADII
+
+THREADS = 8
+ROUNDS = 12
+JOIN_TIMEOUT = 120.0
+
+
+class YieldingFloat:
+    """A number whose conversion lets other threads run."""
+
+    def __init__(self, value):
+        self.value = value
+
+    def __float__(self):
+        time.sleep(0)
+        return self.value
+
+
+class YieldingSequence:
+    """A sequence that lets other threads run before every item."""
+
+    def __init__(self, items):
+        self.items = items
+
+    def __len__(self):
+        time.sleep(0)
+        return len(self.items)
+
+    def __getitem__(self, index):
+        raise AssertionError("conversion must iterate, not index")
+
+    def __iter__(self):
+        for item in self.items:
+            time.sleep(0)
+            yield item
+
+
+class YieldingTypeError:
+    def __float__(self):
+        time.sleep(0)
+        raise TypeError("yielded, then refused") from KeyError("the cause")
+
+
+def every_kind_of_call():
+    """(label, function, args, kwargs): each function's success, and each
+    kind of failure, some through caller code that yields the lock."""
+    table = (list(TABLE_RADII), list(TABLE_BRIGHTNESS))
+    separations = [0.0, 0.5, 0.999995, 1.0, 2.0, 30.0]
+    short = [0.5, 2.0]
+    calls = []
+    for name in SIGNATURES:
+        function = getattr(lumevaro, name)
+        if name == "heyrovsky_magnification":
+            calls.append((name, function, (0.75, 0.5, 1.0, 0.1), {}))
+            calls.append((name + " on the ring", function, (0.5, 0.5, 1.0, 0.1), {}))
+            calls.append((name + " yielding", function,
+                          (YieldingFloat(2.0), 0.5, YieldingFloat(1.0), 0.1), {}))
+            continue
+        several = short if name.startswith("integrated_") and "heyrovsky" in name else separations
+        extra = table if SIGNATURES[name][-1] == "bf" else ()
+        calls.append((name, function, (several, 1.0, 0.1) + extra, {}))
+        calls.append((name + " yielding", function,
+                      (YieldingSequence([YieldingFloat(x) for x in several]), 1.0,
+                       YieldingFloat(0.1)) + tuple(YieldingSequence(c) for c in extra), {}))
+    wm = lumevaro.witt_mao_magnification
+    calls += [
+        ("keywords", wm, (), {"rstar": 0.1, "l": separations, "re": 1.0}),
+        ("missing", wm, (separations,), {}),
+        ("str", wm, ("abc", 1.0, 0.1), {}),
+        ("item type", wm, ([2.0, None], 1.0, 0.1), {}),
+        ("remapped with cause", wm, ([2.0, YieldingTypeError()], 1.0, 0.1), {}),
+        ("overflow", wm, ([2.0, 10 ** 400], 1.0, 0.1), {}),
+        ("model failure", wm, ([2.0, math.nan], 1.0, 0.1), {}),
+        ("panic", lumevaro.discrete_flux_map_heyrovsky_magnification,
+         (short, 1.0, 0.1, [0.1, 0.2, 0.3], [1.0, 1.0]), {}),
+    ]
+    return calls
+
+
+def fingerprint(function, args, kwargs):
+    """The outcome of a call: the bits of its values, or the exception's class,
+    arguments and cause."""
+    try:
+        result = function(*args, **kwargs)
+    except BaseException as error:  # noqa: B036 - PanicException is a BaseException
+        cause = error.__cause__
+        return ("raised", type(error), error.args, type(cause), cause and cause.args)
+    values = result if isinstance(result, list) else [result]
+    return (type(result), tuple(struct.pack("<d", x) for x in values))
+
+
+@pytest.fixture
+def frequent_switches():
+    interval = sys.getswitchinterval()
+    sys.setswitchinterval(1e-6)
+    yield
+    sys.setswitchinterval(interval)
+
+
+def test_threads_compute_what_one_thread_computes(frequent_switches, capfd):
+    calls = every_kind_of_call()
+    expected = [fingerprint(function, args, kwargs) for _, function, args, kwargs in calls]
+    assert {e[0] for e in expected} >= {"raised", list, float}
+
+    start = threading.Barrier(THREADS)
+    mismatches = []
+    completed = []
+
+    def worker(seed):
+        order = list(range(len(calls)))
+        shuffle = random.Random(seed).shuffle
+        start.wait()
+        for _ in range(ROUNDS):
+            shuffle(order)
+            for i in order:
+                label, function, args, kwargs = calls[i]
+                got = fingerprint(function, args, kwargs)
+                if got != expected[i]:
+                    mismatches.append((seed, label, got, expected[i]))
+        completed.append(seed)
+
+    threads = [threading.Thread(target=worker, args=(seed,)) for seed in range(THREADS)]
+    for thread in threads:
+        thread.start()
+    for thread in threads:
+        thread.join(JOIN_TIMEOUT)
+    assert not any(thread.is_alive() for thread in threads), "a thread did not finish"
+    assert sorted(completed) == list(range(THREADS))
+    assert mismatches == []
+    capfd.readouterr()  # one panic diagnostic per panicking call
+
+
+FIRST_PANIC_SCRIPT = textwrap.dedent("""
+    import sys, threading
+    import lumevaro
+    start = threading.Barrier(8)
+    caught = []
+    def first_panic():
+        start.wait()
+        try:
+            lumevaro.discrete_flux_map_heyrovsky_magnification([1.0], 1.0, 0.1, [0.5], [])
+        except BaseException as error:
+            caught.append(type(error))
+    threads = [threading.Thread(target=first_panic) for _ in range(8)]
+    for thread in threads: thread.start()
+    for thread in threads: thread.join()
+    print(len(caught), len(set(caught)), caught[0].__module__, caught[0].__name__)
+""")
+
+
+def test_first_panics_of_a_process_in_eight_threads_share_one_type():
+    result = subprocess.run([sys.executable, "-c", FIRST_PANIC_SCRIPT],
+                            capture_output=True, text=True, timeout=60)
+    assert result.returncode == 0, result.stderr
+    assert result.stdout.split() == ["8", "1", "pyo3_runtime", "PanicException"]
+
+
+# The interpreter's private sub-interpreter module: _xxsubinterpreters up to
+# 3.12 (there the legacy kind, which shares the lock, still loads single-phase
+# modules), _interpreters from 3.13 on (its "legacy" configuration).
+SUBINTERPRETER_SCRIPT = textwrap.dedent("""
+    import os, sys
+    try:
+        import _interpreters as interpreters
+        create = lambda: interpreters.create("legacy")
+    except ImportError:
+        import _xxsubinterpreters as interpreters
+        create = (interpreters.create if sys.version_info < (3, 12)
+                  else lambda: interpreters.create(isolated=False))
+    import lumevaro
+
+    def everything():
+        return [
+            lumevaro.witt_mao_magnification([0.5, 2.0], 1.0, 0.1),
+            lumevaro.integrated_witt_mao_magnification([0.5, 2.0], 1.0, 0.1),
+            lumevaro.integrated_flux_map_witt_mao_magnification([2.0], 1.0, 0.1, [0, 1], [1, 1]),
+            lumevaro.heyrovsky_magnification(0.75, 0.5, 1.0, 0.1),
+            lumevaro.integrated_heyrovsky_magnification([2.0], 1.0, 0.1),
+            lumevaro.integrated_flux_map_heyrovsky_magnification([2.0], 1.0, 0.1, [0, 1], [1, 1]),
+            lumevaro.discrete_flux_map_heyrovsky_magnification([2.0], 1.0, 0.1, [0.5], [1]),
+        ]
+
+    before = everything()
+    functions = [getattr(lumevaro, name) for name in lumevaro.__all__]
+    read_end, write_end = os.pipe()
+    for attempt in range(2):
+        interpreter = create()
+        interpreters.run_string(interpreter, f'''
+    import os, sys
+    sys.path[:0] = {sys.path!r}
+    try:
+        import lumevaro
+        outcome = "imported"
+    except ImportError as error:
+        outcome = "ImportError: " + str(error)
+    os.write({write_end}, outcome.encode() + b"\\\\n")
+    ''')
+        interpreters.destroy(interpreter)
+    os.close(write_end)
+    with os.fdopen(read_end) as outcomes:
+        print(outcomes.read(), end="")
+    import importlib
+    del sys.modules["lumevaro"]
+    again = importlib.import_module("lumevaro")
+    print(again is lumevaro, [getattr(again, name) for name in again.__all__] == functions)
+    print(everything() == before)
+""")
+
+
+def test_import_in_a_second_interpreter_fails_and_leaves_the_module_working():
+    if not any(importlib.util.find_spec(name)
+               for name in ("_interpreters", "_xxsubinterpreters")):
+        pytest.skip("this interpreter has no sub-interpreter module")
+    result = subprocess.run([sys.executable, "-c", SUBINTERPRETER_SCRIPT],
+                            capture_output=True, text=True, timeout=60)
+    assert result.returncode == 0, result.stderr
+    first, second, reimport, unchanged = result.stdout.splitlines()
+    prefix = "ImportError: PyO3 modules do not yet support subinterpreters, see http"
+    assert first.startswith(prefix) and second == first
+    assert reimport == "True True"
+    assert unchanged == "True"
