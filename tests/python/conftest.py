@@ -74,3 +74,9 @@ def panic_exception():
     except BaseException as caught:  # noqa: B036 - PanicException is a BaseException
         return type(caught)
     pytest.fail("an unequal-length table did not raise")
+
+
+def pytest_configure(config):
+    config.addinivalue_line(
+        "markers", "soak: calls every function and error path for a fixed time (about 20 s) "
+                   "and checks that memory and object counts stay flat")
