@@ -145,6 +145,13 @@ TEST(Elliprj, ClosedFormsAndIdentities) {
     // RJ(x, x, x, p) = 3 (RC(x, p) − 1/√x) / (x − p)
     expect_rel(value_of(elliprj(2.0, 2.0, 2.0, 5.0)),
                3.0 / (2.0 - 5.0) * (value_of(elliprc(2.0, 5.0)) - 1.0 / std::sqrt(2.0)), 1e-16);
+    // Close to x the closed form would cancel; the duplication takes over
+    // there and continues it (mpmath.elliprj at 30 digits).
+    expect_rel(value_of(elliprj(1.0, 1.0, 1.0, 1.0 - std::ldexp(1.0, -53))), 1.0000000000000001, 2e-16);
+    expect_rel(value_of(elliprj(2.0, 2.0, 2.0, 2.0 * (1.0 + 1e-10))), 0.35355339057206056, 4e-16);
+    expect_rel(value_of(elliprj(2.0, 2.0, 2.0, 2.4)), 0.31637710714069905, 4e-16);
+    expect_rel(value_of(elliprj(2.0, 2.0, 2.0, 1.7)), 0.38923614690436253, 4e-16);
+    EXPECT_TRUE(std::isnan(value_of(elliprj(2.0, 2.0, 2.0, NaN))));  // NaN p: the closed form
     // Permuting x, y, z changes nothing but rounding.
     const double v = value_of(elliprj(0.5, 2.0, 7.0, 1.5));
     expect_rel(value_of(elliprj(7.0, 0.5, 2.0, 1.5)), v, 1e-15);

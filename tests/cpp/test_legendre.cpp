@@ -50,6 +50,10 @@ TEST(Ellipk, NegativeParameterIsReducedIntoTheFittedInterval) {
     expect_rel(value_of(ellipk(-3.0)), 1.0782578237498216, 3e-16);
     expect_rel(value_of(ellipk(-1.0)), 1.3110287771460600, 3e-16);
     expect_rel(value_of(ellipk(-1e-10)), 1.5707963267556267, 3e-16);
+    // Far out the reduced parameter is within rounding of 1; its complement
+    // 1/(1 − m) keeps the precision.
+    expect_rel(value_of(ellipk(-1e10)), 0.00012899219825792639, 4e-16);
+    expect_rel(value_of(ellipk(-1e300)), 3.4677405831022673e-148, 4e-16);
 }
 
 TEST(Ellipe, ExactValues) {
@@ -59,6 +63,9 @@ TEST(Ellipe, ExactValues) {
     EXPECT_EQ(value_of(ellipe(-1.0)), 1.9100988945138562);  // √2·E(1/2)
     EXPECT_TRUE(std::isnan(value_of(ellipe(NaN))));
     EXPECT_TRUE(std::isnan(value_of(ellipe(-Inf))));  // the reduction loop ends on a NaN parameter
+    // From m ≤ −2^53 on, m/(m − 1) rounds to 1 and E = √(1 − m) (mpmath.ellipe).
+    expect_rel(value_of(ellipe(-1e16)), 100000000.00000010, 2e-15);
+    expect_rel(value_of(ellipe(-1e300)), 1e150, 2e-16);
 }
 
 TEST(Legendre, ParameterAboveOneFails) {

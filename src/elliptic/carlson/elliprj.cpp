@@ -43,13 +43,19 @@ Real elliprj(double x, double y, double z, double p) noexcept {
             if (x == p) {
                 return 1.0 / (std::sqrt(x) * x);
             }
-            const Real rc = elliprc(x, p);
-            if (!rc) {
-                return rc;
+            // RJ(x, x, x, p) = 3 (RC(x, p) − 1/√x) / (x − p) cancels as ε·x/|x − p|:
+            // for p within a factor 1.2 of x (as for y = z below) the
+            // duplication is used instead.
+            if (!(p > 0.0 && std::fmax(p, x) / std::fmin(p, x) <= 1.2)) {
+                const Real rc = elliprc(x, p);
+                if (!rc) {
+                    return rc;
+                }
+                return (3.0 / (x - p)) * (rc.value() - 1.0 / std::sqrt(x));
             }
-            return (3.0 / (x - p)) * (rc.value() - 1.0 / std::sqrt(x));
+        } else {
+            std::swap(x, z);  // now y = z
         }
-        std::swap(x, z);  // now y = z
     }
     if (y == z) {
         if (y == p) {

@@ -4,7 +4,7 @@
 // Method: the Cephes approximation in mc = 1 − m,
 //   E(m) ≈ P(mc) − ln(mc)·mc·Q(mc),  P of degree 10, Q of degree 9,
 // relative error about 1e-16 on [0, 1]. A negative parameter is first brought
-// into (0, 1) by E(m) = √(1 − m)·E(m/(m − 1)).
+// into (0, 1] by E(m) = √(1 − m)·E(m/(m − 1)).
 #include <array>
 #include <cmath>
 
@@ -39,6 +39,11 @@ Real ellipe(double m) noexcept {
     while (m < 0.0) {  // one pass for every finite m; −∞ leaves with a NaN m
         c = c * std::sqrt(1.0 - m);
         m = m / (m - 1.0);
+    }
+    if (m == 1.0) {
+        // m ≤ −2^53 reduces to exactly 1, where E = 1 (the polynomial form
+        // would give 0·ln 0).
+        return c;
     }
     const double mc = 1.0 - m;
     return c * (horner(mc, detail::ellpe_P) - std::log(mc) * (mc * horner(mc, detail::ellpe_Q)));

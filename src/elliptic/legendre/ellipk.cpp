@@ -7,7 +7,7 @@
 // (used alone when mc < ε, i.e. m = 1 − 2^-53). Relative error about 1e-16 on
 // [0, 1). For m < 0 the coefficients would be used outside the interval they
 // were fitted on, so the argument is first brought into (0, 1) by
-//   K(m) = K(m/(m − 1)) / √(1 − m).
+//   K(m) = K(m/(m − 1)) / √(1 − m),  1 − m/(m − 1) = 1/(1 − m).
 #include <array>
 #include <cmath>
 #include <limits>
@@ -28,6 +28,17 @@ constexpr std::array<double, 11> ellipk_Q{
     0.07031249969639575,   0.12499999999987083,   0.5};
 }  // namespace legendre::detail
 
+namespace {
+// K as a function of the complementary parameter mc = 1 − m > 0.
+double ellipk_of_complement(double mc) noexcept {
+    using namespace legendre;
+    if (mc < EPSILON) {
+        return std::log(mc) * (-0.5) + LN_4;
+    }
+    return horner(mc, detail::ellipk_P) - std::log(mc) * horner(mc, detail::ellipk_Q);
+}
+}  // namespace
+
 Real ellipk(double m) noexcept {
     using namespace legendre;
     if (m > 1.0) {
@@ -40,17 +51,12 @@ Real ellipk(double m) noexcept {
         return PI_2;
     }
     if (m < 0.0) {
-        const Real k = ellipk(m / (m - 1.0));
-        if (!k) {
-            return k;
-        }
-        return k.value() / std::sqrt(1.0 - m);
+        // The reduced parameter m/(m − 1) has the complement 1/(1 − m), taken
+        // directly so that it keeps its precision as m → −∞.
+        const double s = 1.0 - m;
+        return ellipk_of_complement(1.0 / s) / std::sqrt(s);
     }
-    const double mc = 1.0 - m;
-    if (mc < EPSILON) {
-        return std::log(mc) * (-0.5) + LN_4;
-    }
-    return horner(mc, detail::ellipk_P) - std::log(mc) * horner(mc, detail::ellipk_Q);
+    return ellipk_of_complement(1.0 - m);
 }
 
 }  // namespace lumevaro
