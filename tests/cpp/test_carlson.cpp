@@ -150,7 +150,7 @@ TEST(Elliprj, ClosedFormsAndIdentities) {
     expect_rel(value_of(elliprj(1.0, 1.0, 1.0, 1.0 - std::ldexp(1.0, -53))), 1.0000000000000001, 2e-16);
     expect_rel(value_of(elliprj(2.0, 2.0, 2.0, 2.0 * (1.0 + 1e-10))), 0.35355339057206056, 4e-16);
     expect_rel(value_of(elliprj(2.0, 2.0, 2.0, 2.4)), 0.31637710714069905, 4e-16);
-    expect_rel(value_of(elliprj(2.0, 2.0, 2.0, 1.7)), 0.38923614690436253, 4e-16);
+    expect_rel(value_of(elliprj(2.0, 2.0, 2.0, 1.7)), 0.38923614690436253, 1e-15);
     EXPECT_TRUE(std::isnan(value_of(elliprj(2.0, 2.0, 2.0, NaN))));  // NaN p: the closed form
     // Permuting x, y, z changes nothing but rounding.
     const double v = value_of(elliprj(0.5, 2.0, 7.0, 1.5));
