@@ -426,6 +426,38 @@ class IndexedSequence:
                 f"{self.behaviour!r})")
 
 
+class Impostor(list):
+    """A list that claims through __class__ to be a str (or a float); the
+    module must go by its real type."""
+
+    def __init__(self, items, claimed):
+        super().__init__(items)
+        self.claimed = claimed
+
+    @property
+    def __class__(self):
+        return self.claimed
+
+
+class NamelessMeta(type):
+    """A metaclass whose classes have no readable __qualname__."""
+
+    def __getattribute__(cls, name):
+        if name == "__qualname__":
+            if type.__getattribute__(cls, "name_error"):
+                raise ValueError("no name")
+            return 5
+        return type.__getattribute__(cls, name)
+
+
+class Nameless(metaclass=NamelessMeta):
+    name_error = False
+
+
+class NamelessRaising(metaclass=NamelessMeta):
+    name_error = True
+
+
 def released_memoryview():
     view = memoryview(b"\x01\x02")
     view.release()
@@ -567,6 +599,7 @@ def odd_sequences(size):
             [t, np.str_(t), collections.UserString(t)]))),
         (1, made(released_memoryview, lambda: memoryview(np.zeros((2, 2))),
                  lambda: np.zeros(()), lambda: np.zeros((2, 0)))),
+        (1, st.builds(Impostor, items, st.sampled_from([str, float, dict]))),
         (1, non_sequences),
         (1, scalars),
     )
@@ -580,7 +613,7 @@ non_sequences = st.one_of(
     st.lists(ieee_doubles, max_size=3).map(lambda v: {1: v}.values()),
     st.sampled_from([None, 2.0, 7]),
     made(object, lambda: len, lambda: np.float64(2.0), lambda: iter([2.0]),
-         lambda: collections.OrderedDict(a=1)),
+         lambda: collections.OrderedDict(a=1), Nameless, NamelessRaising),
 )
 
 
@@ -592,7 +625,7 @@ def argument_values(name, parameter):
                     (3, non_sequences))
 
 
-UNKNOWN_KEYWORDS = ["radius", "L", "l ", "r", "bl", "x", "re\x00", "rstar_", "\u00e9"]
+UNKNOWN_KEYWORDS = ["radius", "L", "l ", "r", "bl", "x", "re\x00", "rstar_", "\u00e9", "\udc80"]
 
 
 @st.composite
@@ -648,7 +681,10 @@ class Predicted(Exception):
 
 
 def type_qualname(obj):
-    name = getattr(type(obj), "__qualname__", None)
+    try:
+        name = type(obj).__qualname__
+    except BaseException:  # noqa: B036
+        name = None
     return name if isinstance(name, str) else "<failed to extract type name>"
 
 
@@ -669,7 +705,7 @@ def convert_double(obj):
 
 
 def convert_sequence(obj):
-    if isinstance(obj, str):
+    if issubclass(type(obj), str):
         raise Predicted(TypeError, "Can't extract `str` to `Vec`")
     if not PySequence_Check(obj):
         raise Predicted(TypeError, f"'{type_qualname(obj)}' object cannot be converted to 'Sequence'")
