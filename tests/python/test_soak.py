@@ -11,11 +11,14 @@ total reference count. A leak of one float per round
 would show as thousands of blocks; of one vector per call, as megabytes.
 """
 
+import ast
 import ctypes
 import gc
 import math
 import os
+import subprocess
 import sys
+import textwrap
 import time
 import tracemalloc
 from dataclasses import dataclass
@@ -325,3 +328,60 @@ def test_soak_every_path_keeps_memory_flat(panic_exception, capfd, request):
     assert final.references - baseline.references < REFERENCE_ALLOWANCE
     assert reference_growth == 0
     assert traced_growth < TRACED_ALLOWANCE
+
+
+# Calls under a cap on the address space that rises from nothing to enough for
+# the call: conversion, model and result then run out of memory at every
+# stage in turn. Each call must end in its result, a MemoryError or the
+# PanicException for an interpreter that cannot allocate, never in a crash.
+SHORT_OF_MEMORY_SCRIPT = textwrap.dedent("""
+    import array, gc, resource, sys
+    import lumevaro
+
+    def address_space():
+        with open("/proc/self/statm") as statm:
+            return int(statm.read().split()[0]) * resource.getpagesize()
+
+    n = 200_000
+    separations = array.array("d", [2.0]) * n
+    calls = [
+        (lumevaro.witt_mao_magnification, (separations, 1.0, 0.1)),
+        (lumevaro.discrete_flux_map_heyrovsky_magnification,
+         (separations, 1.0, 0.1, [0.5], [1.0])),
+    ]
+    unlimited = (resource.RLIM_INFINITY, resource.RLIM_INFINITY)
+    for function, args in calls:
+        outcomes = set()
+        for step in range(24):
+            gc.collect()
+            cap = address_space() + step * n * 48 // 16
+            resource.setrlimit(resource.RLIMIT_AS, (cap, resource.RLIM_INFINITY))
+            try:
+                result = function(*args)
+                outcome = "list" if type(result) is list and len(result) == n else "wrong"
+                del result
+            except BaseException as error:
+                outcome = type(error).__name__ + ": " + str(error)
+            resource.setrlimit(resource.RLIMIT_AS, unlimited)
+            outcomes.add(outcome)
+        print(function.__name__, sorted(outcomes))
+    print(lumevaro.witt_mao_magnification([2.0], 1.0, 0.1) == [5.250130195889463])
+""")
+
+
+def test_short_of_memory_a_call_raises_and_the_module_stays_usable():
+    resource = pytest.importorskip("resource")
+    if resource.getrlimit(resource.RLIMIT_AS)[0] != resource.RLIM_INFINITY:
+        pytest.skip("the address space is capped already")
+    result = subprocess.run([sys.executable, "-c", SHORT_OF_MEMORY_SCRIPT],
+                            capture_output=True, text=True, timeout=120)
+    assert result.returncode == 0, result.stderr
+    assert "uncaught panic" not in result.stderr
+    *per_function, usable = result.stdout.splitlines()
+    allowed = {"list", "MemoryError: ", "PanicException: Python API call failed"}
+    for line in per_function:
+        name, outcomes = line.split(" ", 1)
+        outcomes = set(ast.literal_eval(outcomes))
+        assert outcomes <= allowed, line
+        assert "list" in outcomes and len(outcomes) > 1, line  # the cap did bite
+    assert usable == "True"
