@@ -7,14 +7,18 @@
 #include <limits>
 #include <string_view>
 
+#include "checks.hpp"
 #include "elliptic/carlson.hpp"
 
 using namespace lumevaro;
+using checks::expect_rel;
+using checks::fails_with;
+using checks::value_of;
 
 namespace {
 
-constexpr double NaN = std::numeric_limits<double>::quiet_NaN();
-constexpr double Inf = std::numeric_limits<double>::infinity();
+using checks::Inf;
+using checks::NaN;
 constexpr double PI = 3.141592653589793;
 
 constexpr std::string_view RF_DOMAIN =
@@ -27,21 +31,6 @@ constexpr std::string_view RJ_DOMAIN =
     "elliprj: x, y, and z must be non-negative, and at most one can be zero.";
 constexpr std::string_view RJ_ZERO_P = "elliprj: p must be non-zero";
 constexpr std::string_view RJ_NO_CONVERGENCE = "elliprj: Fail to converge";
-
-double value_of(const Real& r) {
-    EXPECT_TRUE(r) << "unexpected failure: " << r.message();
-    return r.value();
-}
-
-::testing::AssertionResult fails_with(const Real& r, std::string_view message) {
-    if (r) return ::testing::AssertionFailure() << "returned the value " << r.value();
-    if (r.message() != message) return ::testing::AssertionFailure() << "failed with \"" << r.message() << '"';
-    return ::testing::AssertionSuccess();
-}
-
-void expect_rel(double got, double want, double tol) {
-    EXPECT_LE(std::fabs(got - want), tol * std::fabs(want)) << "got " << got << ", want " << want;
-}
 
 }  // namespace
 

@@ -8,12 +8,12 @@
 #include <string>
 #include <vector>
 
-#include "model_checks.hpp"
+#include "checks.hpp"
 #include "models/internal_failure.hpp"
 #include "models/models.hpp"
 
 using namespace lumevaro;
-using namespace model_checks;
+using namespace checks;
 
 namespace {
 

@@ -5,11 +5,11 @@
 
 #include <cmath>
 
-#include "model_checks.hpp"
+#include "checks.hpp"
 #include "models/models.hpp"
 
 using namespace lumevaro;
-using namespace model_checks;
+using namespace checks;
 
 namespace {
 

@@ -7,12 +7,12 @@
 #include <cstddef>
 #include <vector>
 
-#include "model_checks.hpp"
+#include "checks.hpp"
 #include "models/integrated.hpp"
 #include "models/models.hpp"
 
 using namespace lumevaro;
-using namespace model_checks;
+using namespace checks;
 
 namespace {
 

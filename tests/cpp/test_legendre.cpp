@@ -6,32 +6,21 @@
 #include <limits>
 #include <string_view>
 
+#include "checks.hpp"
 #include "elliptic/carlson.hpp"
 #include "elliptic/legendre.hpp"
 
 using namespace lumevaro;
+using checks::expect_rel;
+using checks::fails_with;
+using checks::value_of;
 
 namespace {
 
-constexpr double NaN = std::numeric_limits<double>::quiet_NaN();
-constexpr double Inf = std::numeric_limits<double>::infinity();
+using checks::Inf;
+using checks::NaN;
 constexpr double PI = 3.141592653589793;
 constexpr double PI_2 = 1.5707963267948966;
-
-double value_of(const Real& r) {
-    EXPECT_TRUE(r) << "unexpected failure: " << r.message();
-    return r.value();
-}
-
-::testing::AssertionResult fails_with(const Real& r, std::string_view message) {
-    if (r) return ::testing::AssertionFailure() << "returned the value " << r.value();
-    if (r.message() != message) return ::testing::AssertionFailure() << "failed with \"" << r.message() << '"';
-    return ::testing::AssertionSuccess();
-}
-
-void expect_rel(double got, double want, double tol) {
-    EXPECT_LE(std::fabs(got - want), tol * std::fabs(want)) << "got " << got << ", want " << want;
-}
 
 }  // namespace
 

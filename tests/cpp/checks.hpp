@@ -1,4 +1,4 @@
-// Assertions shared by the tests of the magnification models.
+// Assertions shared by the tests of the elliptic integrals and the models.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -11,7 +11,7 @@
 
 #include "elliptic/outcome.hpp"
 
-namespace model_checks {
+namespace checks {
 
 inline constexpr double NaN = std::numeric_limits<double>::quiet_NaN();
 inline constexpr double Inf = std::numeric_limits<double>::infinity();
@@ -33,6 +33,10 @@ template <class T>
 
 inline double relative_error(double got, double want) { return std::fabs(got - want) / std::fabs(want); }
 
+inline void expect_rel(double got, double want, double tolerance) {
+    EXPECT_LE(std::fabs(got - want), tolerance * std::fabs(want)) << "got " << got << ", want " << want;
+}
+
 // Distance in units in the last place between two finite positive doubles.
 inline std::int64_t ulps_between(double a, double b) {
     std::int64_t ia = 0;
@@ -46,4 +50,4 @@ inline std::int64_t ulps_between(double a, double b) {
 // Einstein radii from the lens.
 inline double point_source(double x) { return (x * x + 2.0) / (x * std::sqrt(x * x + 4.0)); }
 
-}  // namespace model_checks
+}  // namespace checks
