@@ -182,6 +182,10 @@ ieee_doubles = st.one_of(
 )
 
 
+RING_OFFSETS = [0.0, 5e-324, -5e-324, 1e-12, 1e-6, -1e-6, 9.99999e-6, -9.99999e-6, 1e-5, -1e-5,
+                1.00001e-5, 1e-3]
+
+
 def list_length(name, parameter):
     if parameter == "l":
         return 3 if name in SLOW else 6
@@ -202,6 +206,9 @@ def float_arguments(draw, name):
             values[parameter] = draw(ieee_doubles)
     if "bf" in values and draw(st.integers(0, 9)) > 0:
         values["bf"] = (values["bf"] + [draw(ieee_doubles)] * 4)[:len(values["bl"])]
+    if "r" in values and draw(st.booleans()):
+        # On the ring, inside and at the edge of the band around it.
+        values["l"] = values["r"] + draw(st.sampled_from(RING_OFFSETS))
     return tuple(values[p] for p in parameters)
 
 
