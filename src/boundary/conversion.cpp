@@ -1,6 +1,7 @@
 // Argument and result conversion.
 #include "boundary/conversion.hpp"
 
+#include <algorithm>
 #include <new>
 #include <stdexcept>
 #include <string>
@@ -16,11 +17,16 @@ PyErr python_api_call_failed() {
     return PyErr::panic("Python API call failed");
 }
 
+// Most doubles reserved up front on a sequence's word: 2^27 (1 GiB). A real
+// list longer than that grows as its items arrive; a sequence that claims
+// billions of items it does not hold cannot make the call ask for terabytes.
+constexpr Py_ssize_t RESERVE_LIMIT = Py_ssize_t{1} << 27;
+
 // The length a sequence reports is only a hint: one that cannot be reserved
 // leaves the vector to grow as the items arrive.
 void reserve_hint(std::vector<double>& values, Py_ssize_t hint) {
     try {
-        values.reserve(static_cast<std::size_t>(hint));
+        values.reserve(static_cast<std::size_t>(std::min(hint, RESERVE_LIMIT)));
     } catch (const std::length_error&) {
     } catch (const std::bad_alloc&) {
     }
