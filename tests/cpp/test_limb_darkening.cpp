@@ -238,7 +238,7 @@ TEST(Arguments, EveryBadValueIsNamed) {
     EXPECT_EQ(message(limb_darkened_magnification({0.5}, 1.0, 0.1, "quadratic", {0.6})),
               "the 'quadratic' law takes 2 coefficients (u1, u2), got 1");
     EXPECT_EQ(message(limb_darkened_magnification({0.5}, 1.0, 0.1, "power-2", {0.6, -1.0})),
-              "coefficients[1], the power-2 exponent alpha, must be at least 0, got -1.0");
+              "coefficients[1], the power-2 exponent alpha, must be 0 or lie between 0.05 and 10, got -1.0");
     EXPECT_EQ(message(limb_darkened_magnification({0.5}, 1.0, 0.1, "linear", {3.0})),
               "coefficients give the source no net flux (the integral of I(r) 2r dr over the disc is 0.0)");
     EXPECT_EQ(message(limb_darkened_magnification({0.5}, 1e60, 1e-60, "uniform", {})),

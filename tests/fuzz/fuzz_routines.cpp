@@ -592,9 +592,8 @@ void fuzz_limb_darkened(Input& in) {
     const double re = in.real(), rstar = in.real();
     const std::vector<double> coefficients = in.list(5);
     const std::vector<double> l = in.list(MOST_SEPARATIONS / 4);
-    std::string call = std::string("limb_darkened_magnification(law '") + law + "', re " +
-                       std::to_string(re) + ", rstar " + std::to_string(rstar) + ", " +
-                       std::to_string(l.size()) + " separations)";
+    const std::string call = describe("limb_darkened_magnification", {re, rstar}) + " law='" + law +
+                             "' coefficients=" + describe_list(coefficients) + " l=" + describe_list(l);
     const Checked<Magnifications> result = limb_darkened_magnification(l, re, rstar, law, coefficients);
     if (!result) {
         require_named(result.message(), call);
@@ -628,9 +627,8 @@ void fuzz_tabulated_limb_darkened(Input& in) {
         for (std::size_t j = 0; j < rows; ++j) bl.push_back(in.real());
         for (std::size_t j = 0; j < rows + in.byte() % 2; ++j) bf.push_back(in.real());
     }
-    const std::string call = "tabulated_limb_darkened_magnification(re " + std::to_string(re) + ", rstar " +
-                             std::to_string(rstar) + ", " + std::to_string(l.size()) + " separations, " +
-                             std::to_string(bl.size()) + " rows)";
+    const std::string call =
+        describe_table("tabulated_limb_darkened_magnification", re, rstar, l, Table{bl, bf});
     const Checked<Magnifications> result = tabulated_limb_darkened_magnification(l, re, rstar, bl, bf);
     if (!result) {
         require_named(result.message(), call);

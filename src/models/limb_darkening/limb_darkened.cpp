@@ -21,6 +21,13 @@ using limb_darkening::FAR_FIELD_TERMS;
 // Source radii in Einstein radii that the kernels serve without overflow.
 constexpr double SMALLEST_RHO = 1e-50;
 constexpr double LARGEST_RHO = 1e50;
+// Limb-darkening coefficients are of order one; these bounds keep every
+// intermediate finite.
+constexpr double LARGEST_COEFFICIENT = 1e6;
+constexpr double LARGEST_EXPONENT = 10.0;
+// Below this the limb's μ^(α−1) needs more pieces than the quadrature takes.
+constexpr double SMALLEST_EXPONENT = 0.05;
+constexpr double FLUX_CANCELLATION = 1e-9;
 
 // A number as Python's repr() writes it.
 std::string number(double value) {
@@ -100,17 +107,25 @@ Checked<Magnifications> limb_darkened_magnification(Separations l, double re, do
         return invalid(std::move(message));
     }
     for (std::size_t i = 0; i < coefficients.size(); ++i) {
-        if (!std::isfinite(coefficients[i])) {
-            return invalid(item("coefficients", i) + " must be finite, got " + number(coefficients[i]));
+        if (!(std::fabs(coefficients[i]) <= LARGEST_COEFFICIENT)) {
+            return invalid(item("coefficients", i) + " must be a finite number between -1e6 and 1e6, got " +
+                           number(coefficients[i]));
         }
     }
-    if (*named == limb_darkening::Law::power_2 && coefficients[1] < 0.0) {
-        return invalid("coefficients[1], the power-2 exponent alpha, must be at least 0, got " +
-                       number(coefficients[1]));
+    if (*named == limb_darkening::Law::power_2) {
+        const double alpha = coefficients[1];
+        if (!(alpha == 0.0 || (alpha >= SMALLEST_EXPONENT && alpha <= LARGEST_EXPONENT))) {
+            return invalid("coefficients[1], the power-2 exponent alpha, must be 0 or lie between 0.05 and "
+                           "10, got " + number(alpha));
+        }
     }
 
+    // A flux that cancels to nothing beside the coefficients' size leaves the
+    // normalised profile undefined.
     const limb_darkening::RadialProfile profile(*named, coefficients);
-    if (!(std::isfinite(profile.flux()) && profile.flux() != 0.0)) {
+    double size = 1.0;
+    for (const double c : coefficients) size += std::fabs(c);
+    if (!(std::fabs(profile.flux()) > FLUX_CANCELLATION * size)) {
         return invalid("coefficients give the source no net flux (the integral of I(r) 2r dr over the "
                        "disc is " + number(profile.flux()) + ")");
     }
@@ -153,6 +168,12 @@ Checked<Magnifications> tabulated_limb_darkened_magnification(Separations l, dou
         lit = lit || bf[i] > 0.0;
     }
     if (!lit) return invalid("bf must not be all zero: the source would give no light");
+
+    // Only the profile's shape matters: brightness scaled to at most 1, so
+    // that no moment overflows whatever the caller's units.
+    double brightest = 0.0;
+    for (const double f : bf) brightest = std::fmax(brightest, f);
+    for (double& f : bf) f = f / brightest;
 
     limb_darkening::BrightnessTable table;
     table.radii = std::move(bl);

@@ -78,7 +78,8 @@ RadialProfile::RadialProfile(Law law, std::span<const double> c) noexcept {
                 terms_[0].coefficient = 1.0;
             } else {
                 add(c[0], c[1]);
-                limb_exponent_ = std::fmin(1.0 / c[1], MAX_LIMB_EXPONENT);
+                // k = 1/α makes μ^(α−1) dμ smooth in x; from α = 1 on it is smooth already.
+                limb_exponent_ = std::fmin(std::fmax(1.0 / c[1], 1.0), MAX_LIMB_EXPONENT);
             }
             break;
         case Law::claret:

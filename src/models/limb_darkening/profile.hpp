@@ -59,7 +59,7 @@ private:
     double flux_ = 0.0;
     double limb_exponent_ = 2.0;
     // Beyond this the limb variable would crowd every node onto the limb.
-    static constexpr double MAX_LIMB_EXPONENT = 16.0;
+    static constexpr double MAX_LIMB_EXPONENT = 20.0;
 
     void add(double coefficient, double exponent) noexcept;
     // ∫₀¹ (c_a μ^a + c_log μ ln μ) (1 − μ²)^k 2μ dμ for k = 0, 1, ...

@@ -161,6 +161,13 @@ struct Accumulator {
     }
 };
 
+// A table row's radius on a side: its distance from the focus, and the row
+// a node lies in once past it.
+struct Cut {
+    double d;
+    int row;
+};
+
 // Where a node lies on a side: its distance d from the focus and rem = L − d
 // to the side's far end, both exact to rounding; and the piece it is on.
 struct Place {
@@ -177,7 +184,7 @@ struct Place {
 template <class NodeFunction>
 void side(double length, double scale, double longest, std::span<const Node> first,
           std::span<const Node> single, std::span<const Node> last, const Rules& rules,
-          std::span<const double> cuts, int first_row, int row_step, NodeFunction&& node) {
+          std::span<const Cut> cuts, int first_row, NodeFunction&& node) {
     if (!(length > 0.0)) return;
     // A scale of 0 means no singular point near the focus but the focus
     // itself (the lens on the limb): the first piece takes a third of the side.
@@ -201,13 +208,12 @@ void side(double length, double scale, double longest, std::span<const Node> fir
     }
 
     std::size_t cut = 0;
-    while (cut < cuts.size() && !(cuts[cut] > 0.0)) ++cut;
     int row = first_row;
     double start = 0.0;
     for (const double end : ends) {
         while (start < end) {
-            const bool cut_here = cut < cuts.size() && cuts[cut] < end;
-            const double stop = cut_here ? cuts[cut] : end;
+            const bool cut_here = cut < cuts.size() && cuts[cut].d < end;
+            const double stop = cut_here ? cuts[cut].d : end;
             const double piece = stop - start;
             const double after = (length - end) + (end - stop);
             const bool at_focus = start == 0.0;
@@ -226,10 +232,7 @@ void side(double length, double scale, double longest, std::span<const Node> fir
                 node(Place{start + piece * n.abscissa, after + piece * n.complement, row}, piece * n.weight);
             }
             start = stop;
-            if (cut_here) {
-                ++cut;
-                row += row_step;
-            }
+            if (cut_here) row = cuts[cut++].row;
         }
     }
 }
@@ -246,25 +249,22 @@ struct TableDensity {
     double operator()(double r, double mu, int row) const { return -slopes[row] * (mu / r); }
 };
 
-// Distances from the focus of the table rows' radii, ascending, on one side:
-// `radii` ascending in r. toward_centre: the side runs from x_f towards x = 1
-// (decreasing r).
-std::vector<double> row_cuts(const LimbVariable& v, std::span<const double> radii, double x_focus,
-                             bool toward_centre) {
-    std::vector<double> cuts;
+// The table rows' radii on one side, by distance from the focus, ascending:
+// `radii` ascending in r; toward_centre: the side runs from x_f towards
+// x = 1 (decreasing r), so that past r_j a node is in row j − 1, else in row j.
+std::vector<Cut> row_cuts(const LimbVariable& v, std::span<const double> radii, double x_focus,
+                          bool toward_centre) {
+    std::vector<Cut> cuts;
+    if (radii.empty()) return cuts;
+    const int rows = static_cast<int>(radii.size()) - 1;
     cuts.reserve(radii.size());
-    if (toward_centre) {
-        for (std::size_t j = radii.size(); j-- > 0;) {
-            const double d = v.at_radius(radii[j]) - x_focus;
-            if (d > 0.0) cuts.push_back(d);
-        }
-    } else {
-        for (double r : radii) {
-            const double d = x_focus - v.at_radius(r);
-            if (d > 0.0) cuts.push_back(d);
-        }
+    for (std::size_t j = 0; j < radii.size(); ++j) {
+        const double x = v.at_radius(radii[j]);
+        const double d = toward_centre ? x - x_focus : x_focus - x;
+        const int row = static_cast<int>(j) - (toward_centre ? 1 : 0);
+        if (d > 0.0 && row >= 0 && row < rows) cuts.push_back(Cut{d, row});
     }
-    std::sort(cuts.begin(), cuts.end());
+    std::stable_sort(cuts.begin(), cuts.end(), [](const Cut& a, const Cut& b) { return a.d < b.d; });
     return cuts;
 }
 
@@ -285,7 +285,7 @@ double near_field(double l, double rho, const LimbVariable& v, const Rules& rule
         // The lens at the centre: from the centre (x = 1) to the limb.
         const double scale = EINSTEIN_REACH * (1.0 - v.at_radius(einstein));
         const auto cuts = row_cuts(v, radii, 1.0, false);
-        side(1.0, scale, v.longest_piece(), rules.plain, rules.to_limb, rules.to_limb, rules, cuts, 0, 1,
+        side(1.0, scale, v.longest_piece(), rules.plain, rules.to_limb, rules.to_limb, rules, cuts, 0,
              [&](Place p, double w) {
                  const double x = p.rem;
                  const Point q = point(v.t(x), v.t_from_centre(x, p.d));
@@ -320,14 +320,14 @@ double near_field(double l, double rho, const LimbVariable& v, const Rules& rule
                                              EINSTEIN_REACH * (v.at_radius(l - einstein) - x_c));
         const auto inner_cuts = row_cuts(v, radii, x_c, true);
         side(one_minus_x_c, inner_scale, v.longest_piece(), rules.kink, rules.kink, rules.plain, rules, inner_cuts,
-             inner_row, -1, [&](Place p, double w) { visit(x_c + p.d, p.rem, p.d, w, p.row); });
+             inner_row, [&](Place p, double w) { visit(x_c + p.d, p.rem, p.d, w, p.row); });
 
         // Outside it: x from x_c to the limb, r from l up to 1.
         const double outer_scale = std::fmin(CENTRE_REACH * one_minus_x_c,
                                              EINSTEIN_REACH * (x_c - v.at_radius(l + einstein)));
         const auto outer_cuts = row_cuts(v, radii, x_c, false);
         side(x_c, outer_scale, v.longest_piece(), rules.kink, rules.kink_limb, rules.to_limb, rules, outer_cuts,
-             contact_row, 1,
+             contact_row,
              [&](Place p, double w) { visit(p.rem, one_minus_x_c + p.d, -p.d, w, p.row); });
     } else {
         // The lens outside the disc: from the limb (x = 0) to the centre. The
@@ -336,7 +336,7 @@ double near_field(double l, double rho, const LimbVariable& v, const Rules& rule
         const double scale = std::fmin(IMAGE_REACH * image, EINSTEIN_REACH * v.at_radius(1.0 - einstein));
         const auto cuts = row_cuts(v, radii, 0.0, true);
         const int last_row = radii.empty() ? 0 : static_cast<int>(radii.size()) - 2;
-        side(1.0, scale, v.longest_piece(), rules.from_limb, rules.from_limb, rules.plain, rules, cuts, last_row, -1,
+        side(1.0, scale, v.longest_piece(), rules.from_limb, rules.from_limb, rules.plain, rules, cuts, last_row,
              [&](Place p, double w) {
                  const double x = p.d;
                  const double t = v.t(x);
