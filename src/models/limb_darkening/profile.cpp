@@ -105,6 +105,13 @@ double RadialProfile::intensity(double mu) const noexcept {
     return sum;
 }
 
+bool RadialProfile::uniform() const noexcept {
+    for (int i = 1; i < term_count_; ++i) {
+        if (terms_[i].coefficient != 0.0) return false;
+    }
+    return log_coefficient_ == 0.0;
+}
+
 double RadialProfile::limb_intensity() const noexcept {
     // Every exponent but 0 is positive, so only the constant term survives.
     return terms_[0].coefficient;
@@ -112,12 +119,16 @@ double RadialProfile::limb_intensity() const noexcept {
 
 double RadialProfile::slope(double mu) const noexcept {
     double sum = 0.0;
+    double root = -1.0;  // √μ, once needed
     for (int i = 1; i < term_count_; ++i) {
         const Term& term = terms_[i];
         if (term.exponent == 1.0) {
             sum += term.coefficient;
         } else if (term.exponent == 2.0) {
             sum += 2.0 * term.coefficient * mu;
+        } else if (term.exponent == 0.5 || term.exponent == 1.5) {
+            if (root < 0.0) root = std::sqrt(mu);
+            sum += term.exponent == 0.5 ? (0.5 * term.coefficient) / root : (1.5 * term.coefficient) * root;
         } else {
             sum += term.coefficient * term.exponent * std::pow(mu, term.exponent - 1.0);
         }

@@ -38,6 +38,8 @@ public:
     double limb_intensity() const noexcept;
     // dI/dμ.
     double slope(double mu) const noexcept;
+    // I the same everywhere (the uniform law, or coefficients that make it so).
+    bool uniform() const noexcept;
     // F = ∫₀¹ I(μ) 2μ dμ = ∫₀¹ I(r) 2r dr.
     double flux() const noexcept { return flux_; }
     // moments[k] = ∫₀¹ I r^{2k} 2r dr / F.
@@ -46,6 +48,11 @@ public:
     // makes I_μ dμ smooth there: 2 for every law but power-2, whose μ^(α−1)
     // needs k = 1/α.
     double limb_exponent() const noexcept { return limb_exponent_; }
+    // True when the profile is (1 − c) + c μ^α with the limb variable
+    // k = 1/α (power-2 with α ≤ 1); then c and α.
+    bool power_variable() const noexcept { return term_count_ == 2 && limb_exponent_ * terms_[1].exponent == 1.0; }
+    double power_coefficient() const noexcept { return terms_[1].coefficient; }
+    double power_exponent() const noexcept { return terms_[1].exponent; }
 
 private:
     // Terms c·μ^a; at most five of them (Claret's law).

@@ -99,19 +99,25 @@ struct LimbVariable {
     static constexpr double QUARTER_PI = 0.7853981633974483;
     double k;
 
-    double t(double x) const { return k == 2.0 ? x * x : std::pow(x, k); }
-    // 1 − t from 1 − x, without cancellation.
-    double t_from_centre(double x, double one_minus_x) const {
-        if (k == 2.0) return one_minus_x * (1.0 + x);
-        return -std::expm1(k * std::log1p(-one_minus_x));
+    // t, 1 − t and dt/dx at x (1 − x given), without cancellation.
+    struct Node {
+        double t;
+        double one_minus_t;
+        double rate;
+    };
+    Node node(double x, double one_minus_x) const {
+        if (k == 2.0) return Node{x * x, one_minus_x * (1.0 + x), 2.0 * x};
+        const double log_x = std::log1p(-one_minus_x);
+        const double t = std::exp(k * log_x);
+        const double one_minus_t = t < 0.5 ? 1.0 - t : -std::expm1(k * log_x);
+        return Node{t, one_minus_t, (k * t) / x};
     }
-    // t − t_c from x − x_c, without cancellation.
-    double t_from_contact(double x, double x_contact, double t_contact, double offset) const {
+    // t − t_c from x − x_c (t the node's), without cancellation.
+    double t_from_contact(double x, double t, double x_contact, double t_contact, double offset) const {
         if (k == 2.0) return offset * (x + x_contact);
+        if (std::fabs(offset) > 0.5 * x_contact) return t - t_contact;
         return t_contact * std::expm1(k * std::log1p(offset / x_contact));
     }
-    // dt/dx
-    double rate(double x) const { return k == 2.0 ? 2.0 * x : k * std::pow(x, k - 1.0); }
     // x at half-angle t ∈ [0, 1], and its complement from 1 − t.
     double at(double t_value) const { return k == 2.0 ? std::sqrt(t_value) : std::pow(t_value, 1.0 / k); }
     double complement_at(double t_value, double one_minus_t) const {
@@ -237,16 +243,41 @@ void side(double length, double scale, double longest, std::span<const Node> fir
     }
 }
 
-// A radial density g(r, μ, row) with −I′(r) dr = g dμ: g = I_μ(μ) for a
-// law, −I′(r)·μ/r on a table row.
+// A radial density: the weight w(x) with −I′(r) dr = w dx at a node, from
+// its point of the disc q, its half-angle n and its table row.
 struct LawDensity {
     const RadialProfile& profile;
-    double operator()(double, double mu, int) const { return profile.slope(mu); }
+    // For power-2 in its own variable (t = x^(1/α)), I_μ dμ = c d(μ^α) with
+    // μ^α = 2^α x (1 + t²)^(−α): w = c 2^α (1 − t²)(1 + t²)^(−α−1), one
+    // power instead of two.
+    bool power_2 = false;
+    double c = 0.0;
+    double alpha = 0.0;
+    double scale = 0.0;  // c 2^α
+
+    explicit LawDensity(const RadialProfile& p) : profile(p) {
+        if (p.power_variable()) {
+            power_2 = true;
+            c = p.power_coefficient();
+            alpha = p.power_exponent();
+            scale = c * std::exp2(alpha);
+        }
+    }
+    double operator()(const Point& q, double t, double rate, int) const {
+        if (power_2) {
+            const double t2 = t * t;
+            return scale * ((1.0 - t) * (1.0 + t)) * std::pow(1.0 + t2, -alpha - 1.0);
+        }
+        return profile.slope(q.mu) * (rate * q.dmu_dt);
+    }
 };
 
 struct TableDensity {
     std::span<const double> slopes;  // dI/dr on each row
-    double operator()(double r, double mu, int row) const { return -slopes[row] * (mu / r); }
+    // −I′(r) dr = −I′ (μ/r) dμ
+    double operator()(const Point& q, double, double rate, int row) const {
+        return -slopes[row] * (q.mu / q.r) * (rate * q.dmu_dt);
+    }
 };
 
 // The table rows' radii on one side, by distance from the focus, ascending:
@@ -288,8 +319,9 @@ double near_field(double l, double rho, const LimbVariable& v, const Rules& rule
         side(1.0, scale, v.longest_piece(), rules.plain, rules.to_limb, rules.to_limb, rules, cuts, 0,
              [&](Place p, double w) {
                  const double x = p.rem;
-                 const Point q = point(v.t(x), v.t_from_centre(x, p.d));
-                 sum.add(q.r, -q.r, w * (v.rate(x) * q.dmu_dt) * density(q.r, q.mu, p.row));
+                 const LimbVariable::Node n = v.node(x, p.d);
+                 const Point q = point(n.t, n.one_minus_t);
+                 sum.add(q.r, -q.r, w * density(q, n.t, n.rate, p.row));
              });
     } else if (l < 1.0) {
         const double mu_c = std::sqrt((1.0 - l) * (1.0 + l));
@@ -299,15 +331,16 @@ double near_field(double l, double rho, const LimbVariable& v, const Rules& rule
         const double x_c = v.at(t_c);
         const double one_minus_x_c = v.complement_at(t_c, one_minus_t_c);
         auto visit = [&](double x, double one_minus_x, double offset, double weight, int row) {
-            const double t = v.t(x);
-            const double one_minus_t = v.t_from_centre(x, one_minus_x);
+            const LimbVariable::Node n = v.node(x, one_minus_x);
+            const double t = n.t;
+            const double one_minus_t = n.one_minus_t;
             const Point q = point(t, one_minus_t);
             // μ − μ_c = 2(t − t_c)(1 − t t_c)/((1 + t²)(1 + t_c²)), l − r = (μ² − μ_c²)/(l + r).
-            const double dt = v.t_from_contact(x, x_c, t_c, offset);
+            const double dt = v.t_from_contact(x, t, x_c, t_c, offset);
             const double cross = one_minus_t + t * one_minus_t_c;
             const double dmu = (2.0 * dt * cross) / ((1.0 + t * t) * (1.0 + t_c * t_c));
             const double l_minus_r = (dmu * (q.mu + mu_c)) / (l + q.r);
-            sum.add(q.r, l_minus_r, weight * (v.rate(x) * q.dmu_dt) * density(q.r, q.mu, row));
+            sum.add(q.r, l_minus_r, weight * density(q, t, n.rate, row));
         };
         // The rows on either side of the contact (a row may start at l itself).
         const int contact_row = radii.empty() ? 0 : row_of(radii, l);
@@ -339,11 +372,12 @@ double near_field(double l, double rho, const LimbVariable& v, const Rules& rule
         side(1.0, scale, v.longest_piece(), rules.from_limb, rules.from_limb, rules.plain, rules, cuts, last_row,
              [&](Place p, double w) {
                  const double x = p.d;
-                 const double t = v.t(x);
-                 const Point q = point(t, v.t_from_centre(x, p.rem));
+                 const LimbVariable::Node n = v.node(x, p.rem);
+                 const double t = n.t;
+                 const Point q = point(t, n.one_minus_t);
                  // l − r = (l − 1) + (1 − r), 1 − r = 2t²/(1 + t²).
                  const double l_minus_r = (l - 1.0) + (2.0 * (t * t)) / (1.0 + t * t);
-                 sum.add(q.r, l_minus_r, w * (v.rate(x) * q.dmu_dt) * density(q.r, q.mu, p.row));
+                 sum.add(q.r, l_minus_r, w * density(q, t, n.rate, p.row));
              });
     }
     return sum.sum;
@@ -357,8 +391,9 @@ double profile_magnification(double l, double rho, const RadialProfile& profile,
                              std::span<const double> moments) noexcept {
     if (l >= FAR_FIELD_START) return far_field_magnification(l, rho, moments);
     if (l < SMALLEST_SEPARATION) l = 0.0;
+    if (profile.uniform()) return edge_disc(l, rho);
     const LimbVariable v{profile.limb_exponent()};
-    const double integral = near_field(l, rho, v, LAW_RULES, LawDensity{profile}, {});
+    const double integral = near_field(l, rho, v, LAW_RULES, LawDensity(profile), {});
     return (profile.limb_intensity() * edge_disc(l, rho) + integral) / profile.flux();
 }
 
