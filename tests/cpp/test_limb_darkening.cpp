@@ -9,6 +9,7 @@
 
 #include <array>
 #include <cmath>
+#include <cstdint>
 #include <vector>
 
 #include "checks.hpp"
@@ -100,6 +101,39 @@ TEST(UniformDisc, StaysExactAtTheEdgeWhereTheClosedFormGivesUp) {
             previous = gap;
         }
     }
+}
+
+TEST(UniformDisc, LanesGiveTheBitsOfOneByOne) {
+    // Random discs of every size, near and on the edge, with the lanes (where
+    // the CPU has them) and without.
+    std::vector<double> u, s, delta;
+    std::uint64_t state = 12345;
+    auto uniform01 = [&] {
+        state = state * 6364136223846793005ULL + 1442695040888963407ULL;
+        return static_cast<double>(state >> 11) * 0x1p-53;
+    };
+    for (int i = 0; i < 4003; ++i) {
+        const double size = std::pow(10.0, 8.0 * (2.0 * uniform01() - 1.0));
+        double fraction = (2.0 * uniform01() - 1.0) * std::pow(10.0, -16.0 * uniform01());
+        if (i % 97 == 0) fraction = 0.0;
+        if (i % 89 == 0) fraction = 1e-300;
+        const double d = fraction * size;
+        const double centre = std::fmax(size + d, 0.0);
+        u.push_back(centre);
+        s.push_back(size);
+        delta.push_back(centre - size);
+    }
+    std::vector<double> lanes(u.size()), single(u.size());
+    uniform_discs(u, s, delta, lanes);
+    use_disc_lanes(false);
+    uniform_discs(u, s, delta, single);
+    const auto law = magnify(SEPARATIONS, 0.1, "claret", {0.5, 0.2, 0.1, -0.05});
+    use_disc_lanes(true);
+    for (std::size_t i = 0; i < u.size(); ++i) {
+        EXPECT_EQ(lanes[i], single[i]) << u[i] << " " << s[i];
+        EXPECT_EQ(single[i], uniform_disc(u[i], s[i], delta[i]));
+    }
+    EXPECT_EQ(magnify(SEPARATIONS, 0.1, "claret", {0.5, 0.2, 0.1, -0.05}), law);
 }
 
 TEST(FarField, MatchesTheDiscWhereBothHold) {

@@ -40,6 +40,7 @@
 #include "models/limb_darkening/quadrature.hpp"
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <vector>
 
@@ -107,6 +108,7 @@ struct LimbVariable {
     };
     Node node(double x, double one_minus_x) const {
         if (k == 2.0) return Node{x * x, one_minus_x * (1.0 + x), 2.0 * x};
+        if (k == 1.0) return Node{x, one_minus_x, 1.0};
         const double log_x = std::log1p(-one_minus_x);
         const double t = std::exp(k * log_x);
         const double one_minus_t = t < 0.5 ? 1.0 - t : -std::expm1(k * log_x);
@@ -115,6 +117,7 @@ struct LimbVariable {
     // t − t_c from x − x_c (t the node's), without cancellation.
     double t_from_contact(double x, double t, double x_contact, double t_contact, double offset) const {
         if (k == 2.0) return offset * (x + x_contact);
+        if (k == 1.0) return offset;
         if (std::fabs(offset) > 0.5 * x_contact) return t - t_contact;
         return t_contact * std::expm1(k * std::log1p(offset / x_contact));
     }
@@ -151,20 +154,46 @@ Point point(double t, double one_minus_t) {
 long evaluation_count = 0;
 #endif
 
-// Accumulates Σ weight·D(r)·g, D(r) = r²·A_disc(u, ρr), g the density the
-// caller gives with the node.
-struct Accumulator {
-    double u;
-    double rho;
-    double sum = 0.0;
+// Accumulates Σ weight·D(r), D(r) = r²·A_disc(u, ρr), in node order; the
+// discs are taken in batches (uniform_discs), the sum one node at a time.
+class Accumulator {
+public:
+    Accumulator(double u, double rho) : rho_(rho) { us_.fill(u); }
 
     void add(double r, double l_minus_r, double weight) {
 #ifdef LUMEVARO_COUNT_EVALUATIONS
         ++evaluation_count;
 #endif
-        const double disc = uniform_disc(u, rho * r, rho * l_minus_r);
-        sum += weight * ((r * r) * disc);
+        radii_[count_] = r;
+        ss_[count_] = rho_ * r;
+        deltas_[count_] = rho_ * l_minus_r;
+        weights_[count_] = weight;
+        if (++count_ == BATCH) flush();
     }
+
+    double sum() {
+        flush();
+        return sum_;
+    }
+
+private:
+    static constexpr std::size_t BATCH = 16;
+
+    void flush() {
+        const std::span<double> discs(discs_.data(), count_);
+        uniform_discs(std::span<const double>(us_.data(), count_), std::span<const double>(ss_.data(), count_),
+                      std::span<const double>(deltas_.data(), count_), discs);
+        for (std::size_t i = 0; i < count_; ++i) {
+            const double r = radii_[i];
+            sum_ += weights_[i] * ((r * r) * discs[i]);
+        }
+        count_ = 0;
+    }
+
+    double rho_;
+    double sum_ = 0.0;
+    std::size_t count_ = 0;
+    std::array<double, BATCH> us_{}, ss_{}, deltas_{}, radii_{}, weights_{}, discs_{};
 };
 
 // A table row's radius on a side: its distance from the focus, and the row
@@ -309,7 +338,7 @@ int row_of(std::span<const double> radii, double r) {
 template <class Density>
 double near_field(double l, double rho, const LimbVariable& v, const Rules& rules,
                   const Density& density, std::span<const double> radii) {
-    Accumulator sum{l * rho, rho};
+    Accumulator sum(l * rho, rho);
     const double einstein = 2.0 / rho;
 
     if (l == 0.0) {
@@ -380,7 +409,7 @@ double near_field(double l, double rho, const LimbVariable& v, const Rules& rule
                  sum.add(q.r, l_minus_r, w * density(q, t, n.rate, p.row));
              });
     }
-    return sum.sum;
+    return sum.sum();
 }
 
 double edge_disc(double l, double rho) { return uniform_disc(l * rho, rho, rho * (l - 1.0)); }
