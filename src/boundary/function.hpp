@@ -4,7 +4,8 @@
 // The parameter kinds follow from the model routine's C++ signature: a
 // std::vector<double> parameter is a sequence of floats, a double parameter
 // one float. A model failure (an Outcome holding a message) becomes a
-// RuntimeError with the message unchanged.
+// RuntimeError with the message unchanged; a list routine's failure carries a
+// note naming the separation it failed at.
 #pragma once
 
 #include <Python.h>
@@ -19,9 +20,11 @@
 
 #include "boundary/arguments.hpp"
 #include "boundary/conversion.hpp"
+#include "boundary/list_failure.hpp"
 #include "boundary/pyerr.hpp"
 #include "boundary/reference.hpp"
 #include "elliptic/outcome.hpp"
+#include "models/list_outcome.hpp"
 
 namespace lumevaro::boundary {
 
@@ -46,6 +49,12 @@ inline PyResult<Owned> model_result(double value) { return to_python(value); }
 template <class T>
 PyResult<Owned> model_result(const Outcome<T>& outcome) {
     if (!outcome) return PyErr::deferred(PyExc_RuntimeError, std::string(outcome.message()));
+    return model_result(*outcome);
+}
+
+// A list routine's failure also says which separation failed.
+inline PyResult<Owned> model_result(const ListOutcome& outcome) {
+    if (!outcome) return list_failure_error(outcome.separation_failure());
     return model_result(*outcome);
 }
 
