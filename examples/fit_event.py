@@ -80,7 +80,9 @@ def magnification(times: Array, t0: float, u0: float, te: float, rho: float) -> 
 
 def point_source_magnification(times: Array, t0: float, u0: float, te: float) -> Array:
     u: Array = np.hypot(u0, (times - t0) / te)
-    return (u * u + 2.0) / (u * np.sqrt(u * u + 4.0))
+    # Annotated: older numpy (2.2 and before) types this arithmetic as Any.
+    magnification: Array = (u * u + 2.0) / (u * np.sqrt(u * u + 4.0))
+    return magnification
 
 
 def simulate(event: Event, seed: int) -> Photometry:
