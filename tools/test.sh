@@ -166,11 +166,10 @@ python_suite "Python $default_version, AddressSanitizer and UBSan build" \
 step "Python interpreters on this machine"
 declare -A interpreter_of=()
 candidates=()
-if command -v pyenv >/dev/null; then
-  for candidate in "$(pyenv root)"/versions/*/bin/python3; do
-    [ -x "$candidate" ] && candidates+=("$candidate")
-  done
-fi
+pyenv_root=$(pyenv root 2>/dev/null || echo "${PYENV_ROOT:-$HOME/.pyenv}")
+for candidate in "$pyenv_root"/versions/*/bin/python3; do
+  [ -x "$candidate" ] && candidates+=("$candidate")
+done
 for minor in 9 10 11 12 13 14 15; do
   command -v "python3.$minor" >/dev/null && candidates+=("$(command -v "python3.$minor")")
 done
@@ -183,8 +182,8 @@ for candidate in "${candidates[@]}"; do
   [ -n "${interpreter_of[$minor_version]:-}" ] || interpreter_of[$minor_version]=${identity#* }
 done
 other_versions=()
-for minor_version in 3.9 3.10 3.11 3.12 3.13 $(printf '%s\n' "${!interpreter_of[@]}" | sort -V); do
-  case " ${other_versions[*]} " in *" $minor_version "*) continue ;; esac
+# The supported versions, and any later one found.
+for minor_version in $(printf '%s\n' 3.9 3.10 3.11 3.12 3.13 "${!interpreter_of[@]}" | sort -uV); do
   if [ "$minor_version" = "${default_version%.*}" ]; then
     echo "Python $minor_version: the default interpreter, tested above"
   elif [ -z "${interpreter_of[$minor_version]:-}" ]; then
