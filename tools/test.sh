@@ -17,12 +17,13 @@ python=${PYTHON:-python3}
 jobs=${JOBS:-2}
 started=$(date +%s)
 
-step() { printf '\n==> %s\n' "$*"; }
+step() { printf '\n==> %s  [%s]\n' "$*" "$(date -u -d "@$(( $(date +%s) - started ))" +%M:%S)"; }
 
 step "Python packages for the tests"
 "$python" -m pip install --quiet --disable-pip-version-check -r tests/requirements.txt
 
-# Debian packages: GoogleTest, valgrind, and clang with its libFuzzer runtime.
+# Debian packages: GoogleTest, valgrind, clang with its libFuzzer runtime, and
+# the debug interpreter python3.11-dbg (with venv, for its virtual environment).
 fuzzer_links() {
   echo 'extern "C" int LLVMFuzzerTestOneInput(const unsigned char*, unsigned long) { return 0; }' |
     clang++ -fsanitize=fuzzer -x c++ - -o /dev/null 2>/dev/null
@@ -50,37 +51,6 @@ cpp_suite() {  # $1: build folder, rest: extra CMake options
   cmake --build "$dir" -j "$jobs"
   ctest --test-dir "$dir" -j "$jobs" --output-on-failure
 }
-
-step "C++ tests"
-cpp_suite build/test-plain
-
-step "C++ tests under valgrind memcheck"
-# One process for the whole suite. valgrind computes x87 long double in double
-# precision, so the test that checks the quadrature table against long double
-# formulas to one ulp cannot pass under it; the plain run above covers it.
-valgrind --quiet --error-exitcode=1 --leak-check=full \
-  build/test-plain/lumevaro_tests --gtest_brief=1 \
-  --gtest_filter=-TanhSinhNodes.EveryEntryMatchesItsFormulaWithinOneUlp
-
-step "C++ tests under AddressSanitizer and UBSan"
-ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
-  cpp_suite build/test-sanitize -DCMAKE_BUILD_TYPE=RelWithDebInfo -DLUMEVARO_SANITIZE=ON
-
-step "Fuzzing the elliptic integrals and the models (libFuzzer, ASan, UBSan; ${FUZZ_SECONDS:-60} s)"
-# The corpus grows in the build folder from run to run; a failing input is
-# written there as crash-*, timeout-* or leak-* and can be replayed by giving
-# its path to the binary.
-cmake -S . -B build/fuzz -G Ninja -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_BUILD_TYPE=RelWithDebInfo \
-  -DLUMEVARO_FUZZ=ON -DLUMEVARO_SANITIZE=ON -DLUMEVARO_TESTS=OFF -DLUMEVARO_MODULE=OFF >/dev/null
-cmake --build build/fuzz -j "$jobs" --target fuzz_routines
-mkdir -p build/fuzz/corpus
-UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 build/fuzz/fuzz_routines \
-  -max_total_time="${FUZZ_SECONDS:-60}" -timeout=10 -max_len=512 -print_final_stats=1 \
-  -artifact_prefix=build/fuzz/ build/fuzz/corpus 2>build/fuzz/last-run.log ||
-  { tail -n 60 build/fuzz/last-run.log >&2; exit 1; }
-grep -E '^Done|^stat::(number_of_executed_units|peak_rss_mb)' build/fuzz/last-run.log || true
-
-[ -f src/lib.cpp ] || exit 0
 
 # Each Python suite's pytest summary ("179 passed, 5 deselected"), by label.
 suite_labels=()
@@ -132,10 +102,108 @@ suite_not_run() {  # $1: label
   failed_suites=$((failed_suites + 1))
 }
 
-step "Python module"
-"$python" -m pip install --quiet --disable-pip-version-check "$root"
 default_identity=$(python_identity "$python")
 default_version=${default_identity%% *}
+
+# Every other CPython from 3.9 on: pyenv's, then python3.X on the PATH, one
+# per minor version besides the default interpreter's, which has its own runs.
+step "Python interpreters on this machine"
+declare -A interpreter_of=()
+candidates=()
+pyenv_root=$(pyenv root 2>/dev/null || echo "${PYENV_ROOT:-$HOME/.pyenv}")
+for candidate in "$pyenv_root"/versions/*/bin/python3; do
+  [ -x "$candidate" ] && candidates+=("$candidate")
+done
+for minor in 9 10 11 12 13 14 15; do
+  command -v "python3.$minor" >/dev/null && candidates+=("$(command -v "python3.$minor")")
+done
+for candidate in "${candidates[@]}"; do
+  identity=$(python_identity "$candidate")
+  [ -n "$identity" ] || continue
+  version=${identity%% *}
+  minor_version=${version%.*}
+  case $minor_version in 3.[0-8]) continue ;; esac
+  [ -n "${interpreter_of[$minor_version]:-}" ] || interpreter_of[$minor_version]=${identity#* }
+done
+other_versions=()
+# The supported versions, and any later one found.
+for minor_version in $(printf '%s\n' 3.9 3.10 3.11 3.12 3.13 "${!interpreter_of[@]}" | sort -uV); do
+  if [ "$minor_version" = "${default_version%.*}" ]; then
+    echo "Python $minor_version: the default interpreter, $python"
+  elif [ -z "${interpreter_of[$minor_version]:-}" ]; then
+    echo "Python $minor_version: not found on this machine, skipped"
+  else
+    echo "Python $minor_version: ${interpreter_of[$minor_version]}"
+    other_versions+=("$minor_version")
+  fi
+done
+
+# Their virtual environments are set up meanwhile (much of it is waiting on
+# downloads, and valgrind and the fuzzer leave a core free), one after the
+# other, in the background; each line of the status file says which is ready.
+prepare_other_venvs() {
+  local minor_version
+  for minor_version in "${other_versions[@]}" 3.11-dbg; do
+    local interpreter=${interpreter_of[$minor_version]:-python3.$minor_version}
+    [ "$minor_version" != 3.11-dbg ] || interpreter=python3.11-dbg
+    if prepare_venv "$interpreter" "$root/build/py$minor_version"; then
+      echo "py$minor_version ready" >>"$venv_status"
+    fi
+  done
+}
+mkdir -p build
+venv_status=$root/build/python-venvs.status
+venv_log=$root/build/python-venvs.log
+: >"$venv_status"
+echo "Setting up their virtual environments in the background (log: build/python-venvs.log)"
+prepare_other_venvs >"$venv_log" 2>&1 &
+venvs_pid=$!
+# Ends the background set-up if the command stops early.
+trap 'kill "$venvs_pid" 2>/dev/null || true' EXIT
+
+# Waits for the background set-up once; true when the venv is ready.
+venv_ready() {  # $1: minor version, or 3.11-dbg
+  if [ -n "${venvs_pid:-}" ]; then
+    wait "$venvs_pid" || true
+    venvs_pid=
+  fi
+  grep -qx "py$1 ready" "$venv_status" && return 0
+  echo "The virtual environment build/py$1 could not be set up; the end of its log:" >&2
+  tail -n 30 "$venv_log" >&2
+  return 1
+}
+
+step "C++ tests"
+cpp_suite build/test-plain
+
+step "C++ tests under valgrind memcheck"
+# One process for the whole suite. valgrind computes x87 long double in double
+# precision, so the test that checks the quadrature table against long double
+# formulas to one ulp cannot pass under it; the plain run above covers it.
+valgrind --quiet --error-exitcode=1 --leak-check=full \
+  build/test-plain/lumevaro_tests --gtest_brief=1 \
+  --gtest_filter=-TanhSinhNodes.EveryEntryMatchesItsFormulaWithinOneUlp
+
+step "C++ tests under AddressSanitizer and UBSan"
+ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
+  cpp_suite build/test-sanitize -DCMAKE_BUILD_TYPE=RelWithDebInfo -DLUMEVARO_SANITIZE=ON
+
+step "Fuzzing the elliptic integrals and the models (libFuzzer, ASan, UBSan; ${FUZZ_SECONDS:-60} s)"
+# The corpus grows in the build folder from run to run; a failing input is
+# written there as crash-*, timeout-* or leak-* and can be replayed by giving
+# its path to the binary.
+cmake -S . -B build/fuzz -G Ninja -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+  -DLUMEVARO_FUZZ=ON -DLUMEVARO_SANITIZE=ON -DLUMEVARO_TESTS=OFF -DLUMEVARO_MODULE=OFF >/dev/null
+cmake --build build/fuzz -j "$jobs" --target fuzz_routines
+mkdir -p build/fuzz/corpus
+UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 build/fuzz/fuzz_routines \
+  -max_total_time="${FUZZ_SECONDS:-60}" -timeout=10 -max_len=512 -print_final_stats=1 \
+  -artifact_prefix=build/fuzz/ build/fuzz/corpus 2>build/fuzz/last-run.log ||
+  { tail -n 60 build/fuzz/last-run.log >&2; exit 1; }
+grep -E '^Done|^stat::(number_of_executed_units|peak_rss_mb)' build/fuzz/last-run.log || true
+
+step "Python module"
+"$python" -m pip install --quiet --disable-pip-version-check "$root"
 step "Python tests (Python $default_version)"
 pytest=(-m pytest -q -p no:cacheprovider)
 python_suite "Python $default_version, $python" "$python" "${pytest[@]}" .
@@ -159,46 +227,14 @@ python_suite "Python $default_version, AddressSanitizer and UBSan build" \
   ASAN_OPTIONS=detect_leaks=0 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
   "$python" "${pytest[@]}" -p sanitized_module -m "not soak and not packaging" .
 
-# Every other CPython from 3.9 on: pyenv's, then python3.X on the PATH, one
-# per minor version, the default interpreter's version already done above.
-# The suite runs without the soak and packaging tests, and with a quarter of
-# the property-test examples, to keep the whole command within its time.
-step "Python interpreters on this machine"
-declare -A interpreter_of=()
-candidates=()
-pyenv_root=$(pyenv root 2>/dev/null || echo "${PYENV_ROOT:-$HOME/.pyenv}")
-for candidate in "$pyenv_root"/versions/*/bin/python3; do
-  [ -x "$candidate" ] && candidates+=("$candidate")
-done
-for minor in 9 10 11 12 13 14 15; do
-  command -v "python3.$minor" >/dev/null && candidates+=("$(command -v "python3.$minor")")
-done
-for candidate in "${candidates[@]}"; do
-  identity=$(python_identity "$candidate")
-  [ -n "$identity" ] || continue
-  version=${identity%% *}
-  minor_version=${version%.*}
-  case $minor_version in 3.[0-8]) continue ;; esac
-  [ -n "${interpreter_of[$minor_version]:-}" ] || interpreter_of[$minor_version]=${identity#* }
-done
-other_versions=()
-# The supported versions, and any later one found.
-for minor_version in $(printf '%s\n' 3.9 3.10 3.11 3.12 3.13 "${!interpreter_of[@]}" | sort -uV); do
-  if [ "$minor_version" = "${default_version%.*}" ]; then
-    echo "Python $minor_version: the default interpreter, tested above"
-  elif [ -z "${interpreter_of[$minor_version]:-}" ]; then
-    echo "Python $minor_version: not found on this machine, skipped"
-  else
-    echo "Python $minor_version: ${interpreter_of[$minor_version]}"
-    other_versions+=("$minor_version")
-  fi
-done
-
+# The other interpreters run the suite without the soak and packaging tests,
+# and with a quarter of the property-test examples, to keep the whole command
+# within its time.
 for minor_version in "${other_versions[@]}"; do
   interpreter=${interpreter_of[$minor_version]}
   step "Python tests on Python $minor_version ($interpreter)"
   venv=$root/build/py$minor_version
-  if prepare_venv "$interpreter" "$venv"; then
+  if venv_ready "$minor_version"; then
     python_suite "Python $(python_identity "$venv/bin/python" | cut -d' ' -f1), build/py$minor_version" \
       env LUMEVARO_HYPOTHESIS_PROFILE=quick \
       "$venv/bin/python" "${pytest[@]}" -m "not soak and not packaging" .
@@ -214,7 +250,7 @@ step "Python tests on the debug interpreter python3.11-dbg (Py_DEBUG)"
 # numpy's wheels for 3.11 load here, the ABI being the same. The soak test
 # stays in, as the total reference count is one of the things it watches.
 venv=$root/build/py3.11-dbg
-if prepare_venv python3.11-dbg "$venv"; then
+if venv_ready 3.11-dbg; then
   python_suite "Python $(python_identity "$venv/bin/python" | cut -d' ' -f1) debug build, build/py3.11-dbg" \
     env LUMEVARO_HYPOTHESIS_PROFILE=quick "$venv/bin/python" "${pytest[@]}" -m "not packaging" .
 else
