@@ -139,10 +139,38 @@ def connect(scheduler: str | None, workers: int) -> Iterator[Client]:
         yield client
 
 
+MAX_WORKERS = 256
+
+
+def worker_count(text: str) -> int:
+    """argparse's type check of --workers: at least one process."""
+    try:
+        value = int(text)
+    except ValueError:
+        raise argparse.ArgumentTypeError(f"not a whole number: {text!r}") from None
+    if not 1 <= value <= MAX_WORKERS:
+        raise argparse.ArgumentTypeError(f"must lie from 1 to {MAX_WORKERS}, not {text}")
+    return value
+
+
+def scheduler_address(text: str) -> str:
+    """argparse's type check of --scheduler: host:port, with or without a
+    protocol (tcp://host:8786); whether it answers is known only on connecting."""
+    location = text.split("://", 1)[-1]
+    host, _, port = location.rpartition(":")
+    if not (host and port.isdigit() and 0 < int(port) < 65536):
+        raise argparse.ArgumentTypeError(f"not an address host:port, e.g. tcp://host:8786: "
+                                         f"{text!r}")
+    return text
+
+
 def main(argv: Sequence[str] | None = None) -> int:
     parser = argparse.ArgumentParser(description=(__doc__ or "").splitlines()[0])
-    parser.add_argument("--scheduler", help="address of a running scheduler, e.g. tcp://host:8786")
-    parser.add_argument("--workers", type=int, default=2, help="local worker processes")
+    parser.add_argument("--scheduler", type=scheduler_address,
+                        help="address of a running scheduler, e.g. tcp://host:8786 "
+                             "(default: none, start a local cluster)")
+    parser.add_argument("--workers", type=worker_count, default=2,
+                        help="worker processes of the local cluster (default: %(default)s)")
     options = parser.parse_args(argv)
 
     size = check_pickling()

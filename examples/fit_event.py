@@ -80,7 +80,9 @@ def magnification(times: Array, t0: float, u0: float, te: float, rho: float) -> 
 
 def point_source_magnification(times: Array, t0: float, u0: float, te: float) -> Array:
     u: Array = np.hypot(u0, (times - t0) / te)
-    return (u * u + 2.0) / (u * np.sqrt(u * u + 4.0))
+    # Annotated: older numpy (2.2 and before) types this arithmetic as Any.
+    magnification: Array = (u * u + 2.0) / (u * np.sqrt(u * u + 4.0))
+    return magnification
 
 
 def simulate(event: Event, seed: int) -> Photometry:
@@ -172,9 +174,22 @@ def print_fit(result: Fit, truth: Event) -> None:
           f"(expected {result.dof} +/- {math.sqrt(2.0 * result.dof):.0f})")
 
 
+def seed_number(text: str) -> int:
+    """argparse's type check of --seed: numpy's generators take a whole
+    number from 0 up."""
+    try:
+        value = int(text)
+    except ValueError:
+        raise argparse.ArgumentTypeError(f"not a whole number: {text!r}") from None
+    if value < 0:
+        raise argparse.ArgumentTypeError(f"must be 0 or more, not {text}")
+    return value
+
+
 def main(argv: Sequence[str] | None = None) -> None:
     parser = argparse.ArgumentParser(description=(__doc__ or "").splitlines()[0])
-    parser.add_argument("--seed", type=int, default=1, help="seed of the synthetic noise")
+    parser.add_argument("--seed", type=seed_number, default=1,
+                        help="seed of the synthetic noise, 0 or more (default: %(default)s)")
     options = parser.parse_args(argv)
 
     data = simulate(TRUTH, options.seed)

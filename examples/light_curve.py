@@ -34,6 +34,7 @@ from __future__ import annotations
 
 import argparse
 import math
+import os
 from collections.abc import Callable, Sequence
 from typing import Dict, List
 
@@ -227,13 +228,43 @@ def plot(path: str, times: Sequence[float], curve: Curve, u0: float, te: float, 
     return True
 
 
+def number_in(low: float, high: float, low_included: bool) -> Callable[[str], float]:
+    """argparse's type check of an option: a number from low to high.
+
+    A zero impact parameter puts the lens on the point source's singularity, a
+    zero source radius divides every separation by zero and a zero Einstein
+    time stops the lens. Far beyond the ranges below the separations overflow
+    or underflow and the plot has nothing to show.
+    """
+    def parse(text: str) -> float:
+        try:
+            value = float(text)
+        except ValueError:
+            raise argparse.ArgumentTypeError(f"not a number: {text!r}") from None
+        above_low = value >= low if low_included else value > low
+        if not (above_low and value <= high):
+            interval = f"{'[' if low_included else '('}{low:g}, {high:g}]"
+            raise argparse.ArgumentTypeError(f"must lie in {interval}, not {text}")
+        return value
+    return parse
+
+
 def main(argv: Sequence[str] | None = None) -> None:
     parser = argparse.ArgumentParser(description=(__doc__ or "").splitlines()[0])
-    parser.add_argument("--output", default="light_curve.png", help="PNG file of the plot")
-    parser.add_argument("--u0", type=float, default=0.001, help="impact parameter [Einstein radii]")
-    parser.add_argument("--te", type=float, default=20.0, help="Einstein time [days]")
-    parser.add_argument("--rho", type=float, default=0.01, help="source radius [Einstein radii]")
+    parser.add_argument("--output", default="light_curve.png",
+                        help="PNG file of the plot (default: %(default)s)")
+    parser.add_argument("--u0", type=number_in(0.0, 100.0, False), default=0.001,
+                        help="impact parameter, in (0, 100] [Einstein radii] "
+                             "(default: %(default)s)")
+    parser.add_argument("--te", type=number_in(0.0, 1e6, False), default=20.0,
+                        help="Einstein time, in (0, 1e6] [days] (default: %(default)s)")
+    parser.add_argument("--rho", type=number_in(1e-6, 100.0, True), default=0.01,
+                        help="source radius, in [1e-6, 100] [Einstein radii] "
+                             "(default: %(default)s)")
     options = parser.parse_args(argv)
+    folder = os.path.dirname(os.path.abspath(options.output))
+    if not os.path.isdir(folder):
+        parser.error(f"argument --output: no folder {folder} to write {options.output} in")
 
     print_table(TABLE_TIMES, light_curve(TABLE_TIMES, options.u0, options.te, options.rho))
 

@@ -104,8 +104,11 @@ def light_curve_figure(path: pathlib.Path, u0: float = 0.001, te: float = 20.0,
 
 def main(argv: Sequence[str] | None = None) -> None:
     parser = argparse.ArgumentParser(description=(__doc__ or "").splitlines()[0])
-    parser.add_argument("folder", nargs="?", default="docs", help="where to write the PNGs")
+    parser.add_argument("folder", nargs="?", default="docs",
+                        help="where to write the PNGs, made if missing (default: %(default)s)")
     folder = pathlib.Path(parser.parse_args(argv).folder)
+    if folder.exists() and not folder.is_dir():
+        parser.error(f"argument folder: {folder} is not a folder")
     folder.mkdir(parents=True, exist_ok=True)
     magnification_figure(folder / "magnification.png")
     print(f"written {folder / 'magnification.png'}")

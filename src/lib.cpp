@@ -15,7 +15,8 @@
 // process: the first interpreter to import it is recorded, and an import
 // from any other fails with ImportError. The module object is created once;
 // a later initialisation in the same interpreter (an import after the module
-// was removed from sys.modules) returns the same object.
+// was removed from sys.modules) returns the same object. Beside the functions
+// it holds __version__, the package version it was built as.
 #include <Python.h>
 
 #include <array>
@@ -35,6 +36,10 @@
 #include "models/internal_failure.hpp"
 #include "models/limb_darkening.hpp"
 #include "models/models.hpp"
+
+#ifndef LUMEVARO_VERSION
+#error "LUMEVARO_VERSION (the package version) must be defined by the build"
+#endif
 
 namespace lumevaro {
 namespace {
@@ -307,6 +312,10 @@ MaybeError add_function(PyObject* module, PyMethodDef* definition) {
 MaybeError module_body(PyObject* module) {
     for (PyMethodDef& definition : method_definitions) {
         if (MaybeError error = add_function(module, &definition)) return error;
+    }
+    // The package version, given by the build; an attribute, not an export.
+    if (PyModule_AddStringConstant(module, "__version__", LUMEVARO_VERSION) < 0) {
+        return PyErr::fetch();
     }
     return std::nullopt;
 }

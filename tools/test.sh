@@ -2,21 +2,28 @@
 # Runs every test of the project on this machine, installing what the tests
 # need first: the C++ suite three times (plain, under valgrind memcheck, under
 # AddressSanitizer and UBSan), a time-bounded libFuzzer run over the numerical
-# core, then the Python suite twice (against the installed module, and against
-# a module built with AddressSanitizer and UBSan).
-# Exits non-zero on the first failure.
+# core, then the Python suite: in full against the module installed for the
+# default interpreter ($PYTHON, else python3), against a module built with
+# AddressSanitizer and UBSan, on every other CPython from 3.9 found on the
+# machine (each with the module built into its own virtual environment under
+# build/), and on Debian's debug interpreter python3.11-dbg.
+# The C++ and fuzzing steps exit at the first failure; the Python suites all
+# run, and the summary at the end lists each interpreter with its counts and
+# closes with the counts of all of them together.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$(pwd)
 python=${PYTHON:-python3}
 jobs=${JOBS:-2}
+started=$(date +%s)
 
-step() { printf '\n==> %s\n' "$*"; }
+step() { printf '\n==> %s  [%s]\n' "$*" "$(date -u -d "@$(( $(date +%s) - started ))" +%M:%S)"; }
 
 step "Python packages for the tests"
 "$python" -m pip install --quiet --disable-pip-version-check -r tests/requirements.txt
 
-# Debian packages: GoogleTest, valgrind, and clang with its libFuzzer runtime.
+# Debian packages: GoogleTest, valgrind, clang with its libFuzzer runtime, and
+# the debug interpreter python3.11-dbg (with venv, for its virtual environment).
 fuzzer_links() {
   echo 'extern "C" int LLVMFuzzerTestOneInput(const unsigned char*, unsigned long) { return 0; }' |
     clang++ -fsanitize=fuzzer -x c++ - -o /dev/null 2>/dev/null
@@ -26,6 +33,7 @@ missing=()
 command -v valgrind >/dev/null || missing+=(valgrind)
 command -v clang++ >/dev/null || missing+=(clang)
 command -v clang++ >/dev/null && fuzzer_links || missing+=(libclang-rt-dev)
+command -v python3.11-dbg >/dev/null || missing+=(python3.11-dbg python3.11-venv)
 if [ ${#missing[@]} -gt 0 ]; then
   if [ "$(id -u)" = 0 ] && command -v apt-get >/dev/null; then
     step "Debian packages: ${missing[*]}"
@@ -42,6 +50,127 @@ cpp_suite() {  # $1: build folder, rest: extra CMake options
   cmake -S . -B "$dir" -G Ninja -DLUMEVARO_TESTS=ON -DLUMEVARO_MODULE=OFF "$@" >/dev/null
   cmake --build "$dir" -j "$jobs"
   ctest --test-dir "$dir" -j "$jobs" --output-on-failure
+}
+
+# Each Python suite's pytest summary ("179 passed, 5 deselected"), by label.
+suite_labels=()
+suite_counts=()
+failed_suites=0
+
+# Runs a pytest command in tests/python, showing its output and recording its
+# summary line under the label; a run that ends without one (a crash) counts
+# as one error.
+python_suite() {  # $1: label, rest: the command
+  local label=$1 log status=0 counts
+  shift
+  log=$(mktemp)
+  (cd tests/python && "$@") 2>&1 | tee "$log" || status=$?
+  counts=$(tail -n 1 "$log" | sed -E 's/^=+ //; s/ =+$//; s/ in [0-9.]+s( \(.*\))?$//')
+  rm -f "$log"
+  if [ "$status" != 0 ]; then
+    failed_suites=$((failed_suites + 1))
+    echo "Python suite failed (exit status $status): $label" >&2
+    echo "$counts" | grep -qE '^([0-9]+ [a-z]+(, )?)+$' || counts="1 error (exit status $status)"
+  fi
+  suite_labels+=("$label")
+  suite_counts+=("$counts")
+}
+
+# "3.11.7 /path/to/python" of a CPython interpreter, or nothing.
+python_identity() {
+  "$1" -c 'import platform, sys
+if platform.python_implementation() == "CPython":
+    print(platform.python_version(), sys.executable)' 2>/dev/null || true
+}
+
+# A virtual environment of its own for an interpreter, under build/, holding
+# the test packages and the module built for it.
+prepare_venv() {  # $1: interpreter, $2: folder
+  local interpreter=$1 venv=$2
+  [ -x "$venv/bin/python" ] || "$interpreter" -m venv --clear "$venv" || return 1
+  "$venv/bin/python" -m pip install --quiet --disable-pip-version-check --no-compile \
+    -r tests/requirements.txt || return 1
+  "$venv/bin/python" -m pip install --quiet --disable-pip-version-check --no-compile \
+    --no-deps "$root" || return 1
+}
+
+# A suite that could not run counts as one error.
+suite_not_run() {  # $1: label
+  echo "Python suite not run: $1" >&2
+  suite_labels+=("$1")
+  suite_counts+=("1 error (not set up)")
+  failed_suites=$((failed_suites + 1))
+}
+
+default_identity=$(python_identity "$python")
+default_version=${default_identity%% *}
+
+# Every other CPython from 3.9 on: pyenv's, then python3.X on the PATH, one
+# per minor version besides the default interpreter's, which has its own runs.
+step "Python interpreters on this machine"
+declare -A interpreter_of=()
+candidates=()
+pyenv_root=$(pyenv root 2>/dev/null || echo "${PYENV_ROOT:-$HOME/.pyenv}")
+for candidate in "$pyenv_root"/versions/*/bin/python3; do
+  [ -x "$candidate" ] && candidates+=("$candidate")
+done
+for minor in 9 10 11 12 13 14 15; do
+  command -v "python3.$minor" >/dev/null && candidates+=("$(command -v "python3.$minor")")
+done
+for candidate in "${candidates[@]}"; do
+  identity=$(python_identity "$candidate")
+  [ -n "$identity" ] || continue
+  version=${identity%% *}
+  minor_version=${version%.*}
+  case $minor_version in 3.[0-8]) continue ;; esac
+  [ -n "${interpreter_of[$minor_version]:-}" ] || interpreter_of[$minor_version]=${identity#* }
+done
+other_versions=()
+# The supported versions, and any later one found.
+for minor_version in $(printf '%s\n' 3.9 3.10 3.11 3.12 3.13 "${!interpreter_of[@]}" | sort -uV); do
+  if [ "$minor_version" = "${default_version%.*}" ]; then
+    echo "Python $minor_version: the default interpreter, $python"
+  elif [ -z "${interpreter_of[$minor_version]:-}" ]; then
+    echo "Python $minor_version: not found on this machine, skipped"
+  else
+    echo "Python $minor_version: ${interpreter_of[$minor_version]}"
+    other_versions+=("$minor_version")
+  fi
+done
+
+# Their virtual environments are set up meanwhile (much of it is waiting on
+# downloads, and valgrind and the fuzzer leave a core free), one after the
+# other, in the background; each line of the status file says which is ready.
+prepare_other_venvs() {
+  local minor_version
+  for minor_version in "${other_versions[@]}" 3.11-dbg; do
+    local interpreter=${interpreter_of[$minor_version]:-python3.$minor_version}
+    [ "$minor_version" != 3.11-dbg ] || interpreter=python3.11-dbg
+    if prepare_venv "$interpreter" "$root/build/py$minor_version"; then
+      echo "py$minor_version ready" >>"$venv_status"
+    fi
+  done
+}
+mkdir -p build
+venv_status=$root/build/python-venvs.status
+venv_log=$root/build/python-venvs.log
+: >"$venv_status"
+echo "Setting up their virtual environments in the background (log: build/python-venvs.log)"
+prepare_other_venvs >"$venv_log" 2>&1 &
+venvs_pid=$!
+# Ends the background set-up if the command stops early.
+trap 'kill "$venvs_pid" 2>/dev/null || true' EXIT
+
+# Waits for the background set-up once; true when the venv is ready.
+venv_ready() {  # $1: minor version, or 3.11-dbg
+  if [ -n "${venvs_pid:-}" ]; then
+    wait "$venvs_pid" || true
+    venvs_pid=
+  fi
+  grep -qx "py$1 ready" "$venv_status" && return 0
+  echo "The virtual environment build/py$1 could not be set up; the end of its log:" >&2
+  tail -n 30 "$venv_log" >&2
+  return 1
 }
 
 step "C++ tests"
@@ -73,28 +202,76 @@ UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 build/fuzz/fuzz_routines \
   { tail -n 60 build/fuzz/last-run.log >&2; exit 1; }
 grep -E '^Done|^stat::(number_of_executed_units|peak_rss_mb)' build/fuzz/last-run.log || true
 
-if [ -f src/lib.cpp ]; then
-  step "Python module"
-  "$python" -m pip install --quiet --disable-pip-version-check "$root"
-  step "Python tests"
-  (cd tests/python && "$python" -m pytest -q -p no:cacheprovider .)
+step "Python module"
+"$python" -m pip install --quiet --disable-pip-version-check "$root"
+step "Python tests (Python $default_version)"
+pytest=(-m pytest -q -p no:cacheprovider)
+python_suite "Python $default_version, $python" "$python" "${pytest[@]}" .
 
-  step "Python tests against the module built with AddressSanitizer and UBSan"
-  # The interpreter is not instrumented: the ASan runtime must be loaded
-  # first, and libstdc++ with it so that ASan finds the C++ throw it wraps.
-  # Leak detection stays off, as CPython keeps much of its memory to the end;
-  # the soak test is left out because ASan's quarantine of freed memory grows
-  # the resident size it watches, and so are the packaging tests, which build
-  # and install wheels instead of calling the module. The sanitized_module
-  # plugin checks that the tests import this build.
-  sanitized=$root/build/python-sanitize
-  cmake -S . -B "$sanitized" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
-    -DLUMEVARO_MODULE=ON -DLUMEVARO_SANITIZE=ON -DLUMEVARO_TESTS=OFF \
-    -DPython_EXECUTABLE="$(command -v "$python")" >/dev/null
-  cmake --build "$sanitized" -j "$jobs"
-  (cd tests/python &&
-    LUMEVARO_SANITIZED_BUILD=$sanitized PYTHONPATH=$sanitized${PYTHONPATH:+:$PYTHONPATH} \
-    LD_PRELOAD="$(g++ -print-file-name=libasan.so) $(g++ -print-file-name=libstdc++.so)" \
-    ASAN_OPTIONS=detect_leaks=0 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
-    "$python" -m pytest -q -p no:cacheprovider -p sanitized_module -m "not soak and not packaging" .)
+step "Python tests against the module built with AddressSanitizer and UBSan"
+# The interpreter is not instrumented: the ASan runtime must be loaded
+# first, and libstdc++ with it so that ASan finds the C++ throw it wraps.
+# Leak detection stays off, as CPython keeps much of its memory to the end;
+# the soak test is left out because ASan's quarantine of freed memory grows
+# the resident size it watches, and so are the packaging tests, which build
+# and install wheels instead of calling the module. The sanitized_module
+# plugin checks that the tests import this build.
+sanitized=$root/build/python-sanitize
+cmake -S . -B "$sanitized" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+  -DLUMEVARO_MODULE=ON -DLUMEVARO_SANITIZE=ON -DLUMEVARO_TESTS=OFF \
+  -DPython_EXECUTABLE="$(command -v "$python")" >/dev/null
+cmake --build "$sanitized" -j "$jobs"
+python_suite "Python $default_version, AddressSanitizer and UBSan build" \
+  env LUMEVARO_SANITIZED_BUILD="$sanitized" PYTHONPATH="$sanitized${PYTHONPATH:+:$PYTHONPATH}" \
+  LD_PRELOAD="$(g++ -print-file-name=libasan.so) $(g++ -print-file-name=libstdc++.so)" \
+  ASAN_OPTIONS=detect_leaks=0 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
+  "$python" "${pytest[@]}" -p sanitized_module -m "not soak and not packaging" .
+
+# The other interpreters run the suite without the soak and packaging tests,
+# and with a quarter of the property-test examples, to keep the whole command
+# within its time.
+for minor_version in "${other_versions[@]}"; do
+  interpreter=${interpreter_of[$minor_version]}
+  step "Python tests on Python $minor_version ($interpreter)"
+  venv=$root/build/py$minor_version
+  if venv_ready "$minor_version"; then
+    python_suite "Python $(python_identity "$venv/bin/python" | cut -d' ' -f1), build/py$minor_version" \
+      env LUMEVARO_HYPOTHESIS_PROFILE=quick \
+      "$venv/bin/python" "${pytest[@]}" -m "not soak and not packaging" .
+  else
+    suite_not_run "Python $minor_version, build/py$minor_version"
+  fi
+done
+
+step "Python tests on the debug interpreter python3.11-dbg (Py_DEBUG)"
+# Debian's debug build: every reference count is checked as the interpreter
+# runs, and the leak tests also watch sys.gettotalrefcount(). Its headers
+# hide Py_DEBUG, which the build sets from the interpreter (LUMEVARO_PY_DEBUG).
+# numpy's wheels for 3.11 load here, the ABI being the same. The soak test
+# stays in, as the total reference count is one of the things it watches.
+venv=$root/build/py3.11-dbg
+if venv_ready 3.11-dbg; then
+  python_suite "Python $(python_identity "$venv/bin/python" | cut -d' ' -f1) debug build, build/py3.11-dbg" \
+    env LUMEVARO_HYPOTHESIS_PROFILE=quick "$venv/bin/python" "${pytest[@]}" -m "not packaging" .
+else
+  suite_not_run "Python 3.11 debug build, build/py3.11-dbg"
 fi
+
+step "Summary"
+echo "C++ suite (plain, valgrind, AddressSanitizer and UBSan) and fuzzing: passed, above"
+declare -A totals=()
+for i in "${!suite_labels[@]}"; do
+  printf '%-60s %s\n' "${suite_labels[$i]}:" "${suite_counts[$i]}"
+  while read -r count kind; do
+    case $kind in error) kind=errors ;; warning) kind=warnings ;; esac
+    totals[$kind]=$(( ${totals[$kind]:-0} + count ))
+  done < <(echo "${suite_counts[$i]}" | grep -oE '[0-9]+ [a-z]+' || true)
+done
+echo "${#suite_labels[@]} Python suites, $failed_suites of them failed"
+summary=""
+for kind in failed passed skipped deselected xfailed xpassed warnings errors; do
+  [ -n "${totals[$kind]:-}" ] && summary+="${summary:+, }${totals[$kind]} $kind"
+done
+# The last line, in pytest's form, totals every Python suite above.
+printf '==== %s in %d.00s ====\n' "$summary" "$(( $(date +%s) - started ))"
+[ "$failed_suites" = 0 ]

@@ -5,7 +5,8 @@
 // std::vector<double> parameter is a sequence of floats, a double parameter
 // one float, a std::string parameter a str. A model failure (an Outcome
 // holding a message) becomes a RuntimeError with the message unchanged; a
-// rejected argument (a Checked holding a message) a ValueError.
+// list routine's failure carries a note naming the separation it failed at.
+// A rejected argument (a Checked holding a message) becomes a ValueError.
 #pragma once
 
 #include <Python.h>
@@ -20,10 +21,12 @@
 
 #include "boundary/arguments.hpp"
 #include "boundary/conversion.hpp"
+#include "boundary/list_failure.hpp"
 #include "boundary/pyerr.hpp"
 #include "boundary/reference.hpp"
 #include "elliptic/outcome.hpp"
 #include "models/checked.hpp"
+#include "models/list_outcome.hpp"
 
 namespace lumevaro::boundary {
 
@@ -60,6 +63,12 @@ PyResult<Owned> model_result(const Checked<T>& checked) {
 template <class T>
 PyResult<Owned> model_result(const Outcome<T>& outcome) {
     if (!outcome) return PyErr::deferred(PyExc_RuntimeError, std::string(outcome.message()));
+    return model_result(*outcome);
+}
+
+// A list routine's failure also says which separation failed.
+inline PyResult<Owned> model_result(const ListOutcome& outcome) {
+    if (!outcome) return list_failure_error(outcome.separation_failure());
     return model_result(*outcome);
 }
 

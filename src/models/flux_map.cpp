@@ -42,7 +42,7 @@ void assert_same_length(std::size_t left, std::size_t right) {
 
 }  // namespace
 
-Outcome<Magnifications> integrated_flux_map_witt_mao_magnification(
+ListOutcome integrated_flux_map_witt_mao_magnification(
     Separations l, double re, double rstar, std::vector<double> bl, std::vector<double> bf) {
     assert_same_length(bl.size(), bf.size());
     const auto profile = tabulated_profile(bl, bf);
@@ -58,16 +58,17 @@ Magnifications integrated_flux_map_heyrovsky_magnification(
     return _integrated_heyrovsky_magnification(std::move(l), re, rstar, profile, flux);
 }
 
-Outcome<Magnifications> discrete_flux_map_heyrovsky_magnification(
+ListOutcome discrete_flux_map_heyrovsky_magnification(
     Separations l, double re, double rstar, std::vector<double> bl, std::vector<double> bf) {
     assert_same_length(bl.size(), bf.size());
     Magnifications magnifications = std::move(l);
-    for (double& element : magnifications) {
+    for (std::size_t i = 0; i < magnifications.size(); ++i) {
+        double& element = magnifications[i];
         const double separation = element;
         double sum = 0.0;
         for (std::size_t j = 0; j < bl.size(); ++j) {
             const Real ring = heyrovsky_magnification(separation, bl[j], re, rstar);
-            if (!ring) return ring.failure();
+            if (!ring) return SeparationFailure{ring.failure(), i, separation};
             sum = sum + ring.value() * bf[j];
         }
         element = sum;

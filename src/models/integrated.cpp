@@ -24,7 +24,7 @@ double builtin_profile(double r) noexcept {
     return 1.0 + (1.0 - std::sqrt(1.0 - r * r)) * MINUS_LIMB_DARKENING;
 }
 
-Outcome<Magnifications> integrated_witt_mao_magnification(Separations l, double re, double rstar) {
+ListOutcome integrated_witt_mao_magnification(Separations l, double re, double rstar) {
     return _integrated_witt_mao_magnification(std::move(l), re, rstar, limb_darkened,
                                               BUILTIN_PROFILE_FLUX);
 }

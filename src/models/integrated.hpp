@@ -67,10 +67,10 @@ double profile_flux(const Profile& profile) {
 // and divided by norm; fails as witt_mao_magnification does, before anything
 // is integrated.
 template <class Profile>
-Outcome<Magnifications> _integrated_witt_mao_magnification(Separations l, double re, double rstar,
-                                                           const Profile& profile, double norm) {
-    Outcome<Magnifications> uniform = witt_mao_magnification(std::move(l), re, rstar);
-    if (!uniform) return uniform.failure();
+ListOutcome _integrated_witt_mao_magnification(Separations l, double re, double rstar,
+                                               const Profile& profile, double norm) {
+    ListOutcome uniform = witt_mao_magnification(std::move(l), re, rstar);
+    if (!uniform) return uniform.separation_failure();
     Magnifications magnifications = std::move(uniform).value();
     for (double& magnification : magnifications) {
         const double a = magnification;

@@ -4,12 +4,14 @@
 // Einstein radius) and rstar (the source radius) share one arbitrary length
 // unit, and only their ratio enters. List-valued routines take their vectors
 // by value and return a new vector of the length and order of l, or the first
-// elliptic failure they met (never partial values).
+// elliptic failure they met and the separation they met it at (never partial
+// values).
 #pragma once
 
 #include <vector>
 
 #include "elliptic/outcome.hpp"
+#include "models/list_outcome.hpp"
 
 namespace lumevaro {
 
@@ -21,7 +23,7 @@ using Magnifications = std::vector<double>;
 inline constexpr double EDGE_THRESHOLD = 1e-5;
 
 // Uniform disc (Witt & Mao 1994).
-Outcome<Magnifications> witt_mao_magnification(Separations l, double re, double rstar);
+ListOutcome witt_mao_magnification(Separations l, double re, double rstar);
 
 // Thin uniform ring of radius r (Heyrovsky): the mean of the point-source
 // magnification over the ring.
@@ -33,16 +35,16 @@ double builtin_profile(double r) noexcept;
 inline constexpr double BUILTIN_PROFILE_FLUX = 2.5132741228717936;
 
 // Both models weighted over the source radius by the built-in profile.
-Outcome<Magnifications> integrated_witt_mao_magnification(Separations l, double re, double rstar);
+ListOutcome integrated_witt_mao_magnification(Separations l, double re, double rstar);
 Magnifications integrated_heyrovsky_magnification(Separations l, double re, double rstar);
 
 // Brightness profile tabulated by the caller as radii bl and brightnesses bf.
 // Each throws InternalFailure when bl and bf differ in length.
-Outcome<Magnifications> integrated_flux_map_witt_mao_magnification(
+ListOutcome integrated_flux_map_witt_mao_magnification(
     Separations l, double re, double rstar, std::vector<double> bl, std::vector<double> bf);
 Magnifications integrated_flux_map_heyrovsky_magnification(
     Separations l, double re, double rstar, std::vector<double> bl, std::vector<double> bf);
-Outcome<Magnifications> discrete_flux_map_heyrovsky_magnification(
+ListOutcome discrete_flux_map_heyrovsky_magnification(
     Separations l, double re, double rstar, std::vector<double> bl, std::vector<double> bf);
 
 }  // namespace lumevaro

@@ -26,6 +26,7 @@
 // The operations below are written in the order and grouping that fix the
 // rounding of the result.
 #include <cmath>
+#include <cstddef>
 
 #include "elliptic/legendre.hpp"
 #include "models/constants.hpp"
@@ -33,7 +34,7 @@
 
 namespace lumevaro {
 
-Outcome<Magnifications> witt_mao_magnification(Separations l, double re, double rstar) {
+ListOutcome witt_mao_magnification(Separations l, double re, double rstar) {
     using models::HALF_PI, models::PI, models::TWO_PI;
 
     // Everything that depends on ρ alone.
@@ -53,6 +54,8 @@ Outcome<Magnifications> witt_mao_magnification(Separations l, double re, double 
     Magnifications magnifications;
     magnifications.reserve(l.size());
     for (const double li : l) {
+        // One value per separation so far: this one's index in l.
+        const std::size_t index = magnifications.size();
         const double u = rho * li;
         const double delta = u - rho;
 
@@ -70,11 +73,11 @@ Outcome<Magnifications> witt_mao_magnification(Separations l, double re, double 
         const double m = k * k;
 
         const Real e = ellipe(m);
-        if (!e) return e.failure();
+        if (!e) return SeparationFailure{e.failure(), index, li};
         const Real kk = ellipk(m);
-        if (!kk) return kk.failure();
+        if (!kk) return SeparationFailure{kk.failure(), index, li};
         const Real p = ellippi(n, m);
-        if (!p) return p.failure();
+        if (!p) return SeparationFailure{p.failure(), index, li};
 
         const double term_e = ((sigma * s) / c4) * e.value();
         const double term_k = ((delta * ((u * u - rho2) * 0.5 + 4.0)) / (rho2 * s)) * kk.value();

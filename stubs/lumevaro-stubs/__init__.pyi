@@ -33,6 +33,9 @@ __all__ = [
     "tabulated_limb_darkened_magnification",
 ]
 
+# The package version the module was built as, e.g. "0.1.0".
+__version__: str
+
 # A number argument is converted as math.sqrt converts its own: float, int,
 # bool and anything with __float__ or __index__ (numpy scalars, Fraction,
 # Decimal).

@@ -4,12 +4,14 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstddef>
 #include <cstdint>
 #include <cstring>
 #include <limits>
 #include <string_view>
 
 #include "elliptic/outcome.hpp"
+#include "models/list_outcome.hpp"
 
 namespace checks {
 
@@ -28,6 +30,19 @@ template <class T>
     if (outcome) return ::testing::AssertionFailure() << "returned a value";
     if (outcome.message() != message)
         return ::testing::AssertionFailure() << "failed with \"" << outcome.message() << '"';
+    return ::testing::AssertionSuccess();
+}
+
+// A list routine's failure at l[index] = separation (NaN matching NaN).
+inline ::testing::AssertionResult fails_at(const lumevaro::ListOutcome& outcome, std::size_t index,
+                                           double separation) {
+    if (outcome) return ::testing::AssertionFailure() << "returned a value";
+    const lumevaro::SeparationFailure failure = outcome.separation_failure();
+    const bool same_separation = failure.separation == separation ||
+                                 (std::isnan(failure.separation) && std::isnan(separation));
+    if (failure.index != index || !same_separation)
+        return ::testing::AssertionFailure()
+               << "failed at l[" << failure.index << "] = " << failure.separation;
     return ::testing::AssertionSuccess();
 }
 

@@ -124,3 +124,14 @@ TEST(FluxMap, DiscreteSumStopsAtTheFirstFailingRing) {
     EXPECT_TRUE(fails_with(discrete_flux_map_heyrovsky_magnification({2.0, NaN}, 1.0, 1.0, {0.5}, {1.0}),
                            "elliprj: Fail to converge"));
 }
+
+TEST(FluxMap, FailuresNameTheFirstSeparationThatFailed) {
+    // Whichever ring fails, the note is about the separation.
+    EXPECT_TRUE(fails_at(discrete_flux_map_heyrovsky_magnification({2.0, 3.0}, 1.0, 1.0, {0.5, -0.5}, {1.0, 1.0}),
+                         0, 2.0));
+    EXPECT_TRUE(fails_at(discrete_flux_map_heyrovsky_magnification({2.0, 3.0, NaN, -1.0}, 1.0, 1.0, {0.5}, {1.0}),
+                         2, NaN));
+    EXPECT_TRUE(fails_at(integrated_flux_map_witt_mao_magnification({2.0, -4.0}, 1.0, 1.0, {0.0, 1.0}, {1.0, 1.0}),
+                         1, -4.0));
+    EXPECT_TRUE(fails_at(integrated_witt_mao_magnification({0.5, 0.7, NaN}, 1.0, 1.0), 2, NaN));
+}

@@ -177,3 +177,12 @@ TEST(WittMao, FailureOfAnyElementEndsTheCall) {
     EXPECT_TRUE(fails_with(witt_mao_magnification({0.5, 2.0}, NaN, 1.0), no_convergence));
     EXPECT_TRUE(fails_with(witt_mao_magnification({0.5, 2.0}, 1.0, NaN), no_convergence));
 }
+
+TEST(WittMao, FailureNamesTheFirstSeparationThatFailed) {
+    EXPECT_TRUE(fails_at(witt_mao_magnification({NaN}, 1.0, 1.0), 0, NaN));
+    EXPECT_TRUE(fails_at(witt_mao_magnification({0.5, 1.0, 2.0, -3.0, NaN}, 1.0, 1.0), 3, -3.0));
+    // Parameters that fail every separation fail at the first; the limb value
+    // (l = 1) needs no elliptic integral and so cannot fail.
+    EXPECT_TRUE(fails_at(witt_mao_magnification({0.5, 2.0}, NaN, 1.0), 0, 0.5));
+    EXPECT_TRUE(fails_at(witt_mao_magnification({1.0, Inf}, 1.0, 1.0), 1, Inf));
+}

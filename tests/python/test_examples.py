@@ -127,3 +127,60 @@ def test_figures_are_written(tmp_path):
     run("make_figures", tmp_path / "figures", cwd=tmp_path)
     for name in ("magnification.png", "light_curve.png"):
         assert (tmp_path / "figures" / name).read_bytes()[:8] == PNG_SIGNATURE
+
+
+# Options
+
+BAD_OPTIONS = [
+    ("light_curve", ["--u0", "0"], "argument --u0: must lie in (0, 100], not 0"),
+    ("light_curve", ["--u0=-0.001"], "argument --u0: must lie in (0, 100], not -0.001"),
+    ("light_curve", ["--rho", "0"], "argument --rho: must lie in [1e-06, 100], not 0"),
+    ("light_curve", ["--rho", "nan"], "argument --rho: must lie in [1e-06, 100], not nan"),
+    ("light_curve", ["--rho", "1e300"], "argument --rho: must lie in [1e-06, 100], not 1e300"),
+    ("light_curve", ["--te", "inf"], "argument --te: must lie in (0, 1e+06], not inf"),
+    ("light_curve", ["--te", "twenty"], "argument --te: not a number: 'twenty'"),
+    ("light_curve", ["--output", "no-such-folder/curve.png"], "argument --output: no folder"),
+    ("fit_event", ["--seed=-1"], "argument --seed: must be 0 or more, not -1"),
+    ("fit_event", ["--seed", "1.5"], "argument --seed: not a whole number: '1.5'"),
+    ("dask_grid", ["--workers", "0"], "argument --workers: must lie from 1 to 256, not 0"),
+    ("dask_grid", ["--scheduler", "tcp://host"], "argument --scheduler: not an address"),
+    ("make_figures", ["figure.png"], "argument folder: figure.png is not a folder"),
+]
+
+
+@pytest.mark.parametrize("name, arguments, message", BAD_OPTIONS,
+                         ids=[f"{n}{' '.join(a)}" for n, a, _ in BAD_OPTIONS])
+def test_bad_options_are_refused_by_argparse(name, arguments, message, tmp_path, monkeypatch,
+                                             capsys):
+    if name == "dask_grid":
+        pytest.importorskip("distributed")
+    if name == "make_figures":
+        pytest.importorskip("matplotlib")
+        monkeypatch.syspath_prepend(str(EXAMPLES))  # it imports light_curve beside it
+    example = load(name)
+    monkeypatch.chdir(tmp_path)
+    (tmp_path / "figure.png").write_bytes(b"")
+    with pytest.raises(SystemExit) as caught:
+        example.main(arguments)
+    assert caught.value.code == 2
+    captured = capsys.readouterr()
+    assert captured.out == ""
+    assert captured.err.startswith("usage: ")
+    assert f"error: {message}" in captured.err
+
+
+@pytest.mark.parametrize("name, defaults", [
+    ("light_curve", ["(default: light_curve.png)", "(default: 0.001)", "(default: 20.0)",
+                     "(default: 0.01)"]),
+    ("fit_event", ["(default: 1)"]),
+])
+def test_command_line_help_shows_defaults_and_errors_end_without_traceback(name, defaults,
+                                                                           tmp_path):
+    help_text = " ".join(run(name, "--help", cwd=tmp_path).split())
+    assert all(default in help_text for default in defaults)
+    refused = subprocess.run([sys.executable, str(EXAMPLES / f"{name}.py"), "--u0" if
+                              name == "light_curve" else "--seed", "-inf"],
+                             capture_output=True, text=True, timeout=60, cwd=tmp_path)
+    assert refused.returncode == 2
+    assert "Traceback" not in refused.stderr and "error: argument" in refused.stderr
+    assert not list(tmp_path.iterdir())

@@ -1,5 +1,8 @@
 """Model failures (RuntimeError) and internal failures (PanicException)."""
 
+import sys
+import traceback
+
 import pytest
 
 import lumevaro
@@ -17,6 +20,7 @@ def assert_model_failure(function, *args):
     assert type(error) is RuntimeError
     assert str(error) == CONVERGENCE_FAILURE
     assert error.args == (CONVERGENCE_FAILURE,)
+    return error
 
 
 def test_elliptic_failure_is_a_runtime_error_with_no_partial_result():
@@ -82,3 +86,51 @@ def test_panic_exception_from_caller_code_is_raised_anew(panic_exception, capfd)
     with pytest.raises(panic_exception) as caught:
         lumevaro.witt_mao_magnification([1.0], PanickingUnprintably(), 0.1)
     assert caught.value.args == ("Unwrapped panic from Python code",)
+
+
+# Every list function that can fail, with a failing call of it over separations l.
+FAILING_LIST_CALLS = {
+    "witt_mao_magnification": lambda l: lumevaro.witt_mao_magnification(l, 1.0, 0.1),
+    "integrated_witt_mao_magnification":
+        lambda l: lumevaro.integrated_witt_mao_magnification(l, 1.0, 0.1),
+    "integrated_flux_map_witt_mao_magnification":
+        lambda l: lumevaro.integrated_flux_map_witt_mao_magnification(l, 1.0, 0.1, [0.0, 1.0],
+                                                                      [1.0, 1.0]),
+    "discrete_flux_map_heyrovsky_magnification":
+        lambda l: lumevaro.discrete_flux_map_heyrovsky_magnification(l, 1.0, 0.1, [0.5, 1.0],
+                                                                     [0.5, 0.5]),
+}
+
+
+@pytest.mark.parametrize("name", FAILING_LIST_CALLS)
+def test_list_failure_notes_the_first_separation_that_failed(name):
+    call = FAILING_LIST_CALLS[name]
+    for separations, index, shown in [
+        ([NAN], 0, "nan"),
+        ([2.0] * 12 + [-1e-300, NAN], 12, "-1e-300"),
+        ([0.5, float("inf")], 1, "inf"),
+        ([3.0] * 99_999 + [-2.0], 99_999, "-2.0"),
+    ]:
+        error = assert_model_failure(call, separations)
+        assert error.__notes__ == [
+            f"raised for l[{index}] = {shown} (the first element of l that failed)"]
+        assert error.__cause__ is None and error.__context__ is None
+
+
+def test_note_appears_in_the_traceback_and_leaves_the_rest_alone():
+    try:
+        lumevaro.witt_mao_magnification([2.0, NAN], 1.0, 0.1)
+    except RuntimeError as error:
+        text = "".join(traceback.format_exception(type(error), error, error.__traceback__))
+        caught = error
+    assert text.endswith("RuntimeError: elliprj: Fail to converge\n"
+                         "raised for l[1] = nan (the first element of l that failed)\n") \
+        or sys.version_info < (3, 11)  # traceback prints notes from 3.11 on
+    if sys.version_info >= (3, 11):
+        # A note of the caller's own follows the module's.
+        caught.add_note("while fitting event 7")
+        assert caught.__notes__[1:] == ["while fitting event 7"]
+    # One-number calls and calls that fail in a number, not a separation,
+    # carry no note.
+    assert not hasattr(assert_model_failure(lumevaro.heyrovsky_magnification,
+                                            2.0, -0.5, 1.0, 0.1), "__notes__")

@@ -1,7 +1,10 @@
 """Import, registration and signatures of the module's functions."""
 
 import importlib
+import importlib.metadata
 import inspect
+import pathlib
+import re
 import sys
 import types
 
@@ -18,7 +21,7 @@ def test_all_lists_the_functions_in_registration_order():
 
 def test_module_has_no_other_names_of_its_own():
     module_names = {"__all__", "__doc__", "__file__", "__loader__", "__name__",
-                    "__package__", "__spec__"}
+                    "__package__", "__spec__", "__version__"}
     assert set(vars(lumevaro)) == module_names | set(ALL_SIGNATURES)
     assert not hasattr(lumevaro, "PanicException")
 
@@ -66,3 +69,17 @@ def test_reimport_returns_the_same_module_object():
         assert all(getattr(again, n) is f for n, f in zip(ALL_SIGNATURES, functions))
     finally:
         sys.modules["lumevaro"] = saved
+
+
+def test_version_is_the_package_version():
+    # The version of the pyproject.toml the module was built from, and of the
+    # installed distribution; an attribute only, not one of the exports.
+    pyproject = pathlib.Path(__file__).resolve().parents[2] / "pyproject.toml"
+    (declared,) = re.findall(r'(?m)^version = "([^"]+)"$', pyproject.read_text(encoding="utf-8"))
+    assert type(lumevaro.__version__) is str
+    assert lumevaro.__version__ == declared
+    try:
+        assert lumevaro.__version__ == importlib.metadata.version("lumevaro")
+    except importlib.metadata.PackageNotFoundError:
+        pass  # a build folder on sys.path, not an installed distribution
+    assert "__version__" not in lumevaro.__all__

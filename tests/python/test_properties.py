@@ -15,7 +15,9 @@ for bit. Two kinds of input are drawn:
   floats, and the call must match it.
 
 The run is deterministic (derandomized) unless LUMEVARO_HYPOTHESIS_PROFILE
-names the "explore" profile, which draws fresh random examples, many more.
+names the "explore" profile, which draws fresh random examples, many more;
+the "quick" profile runs the same derandomized examples, a quarter as many
+(the test command's runs on interpreters besides the default one).
 """
 
 import array
@@ -25,16 +27,17 @@ import decimal
 import fractions
 import math
 import os
+import re
 import struct
 import sys
 import warnings
 
 import pytest
-from hypothesis import HealthCheck, given, settings
+from hypothesis import HealthCheck, Phase, given, settings
 from hypothesis import strategies as st
 
 import lumevaro
-from conftest import FLUX_MAP_FUNCTIONS, LIST_FUNCTIONS, SIGNATURES
+from conftest import FLUX_MAP_FUNCTIONS, LIST_FUNCTIONS, SIGNATURES, valid_arguments
 
 np = pytest.importorskip("numpy")
 
@@ -44,16 +47,18 @@ settings.register_profile(
                            HealthCheck.filter_too_much])
 settings.register_profile("lumevaro-explore", settings.get_profile("lumevaro-ci"),
                           derandomize=False)
+settings.register_profile("lumevaro-quick", settings.get_profile("lumevaro-ci"))
 PROFILE_NAME = "lumevaro-" + os.environ.get("LUMEVARO_HYPOTHESIS_PROFILE", "ci")
 PROFILE = settings.get_profile(PROFILE_NAME)
-EXAMPLE_SCALE = 20 if PROFILE_NAME == "lumevaro-explore" else 1
+EXAMPLE_SCALE = {"lumevaro-explore": 20.0, "lumevaro-quick": 0.25}.get(PROFILE_NAME, 1.0)
 
 # Examples run per test, summed over the file and shown at its end.
 EXAMPLES_RUN = collections.Counter()
 
 
-def examples(count):
-    return settings(PROFILE, max_examples=count * EXAMPLE_SCALE)
+def examples(count, explain=True):
+    phases = [phase for phase in Phase if explain or phase.name != "explain"]
+    return settings(PROFILE, max_examples=max(1, round(count * EXAMPLE_SCALE)), phases=phases)
 
 
 @pytest.fixture(scope="module", autouse=True)
@@ -471,6 +476,15 @@ def released_memoryview():
     return view
 
 
+# iter() on a released memoryview (3.10 and later) returns an iterator with
+# an exception set, a CPython bug: a release build turns it into SystemError,
+# which the model below reads, but a debug build (Py_DEBUG, which keeps
+# sys.gettotalrefcount) treats it as a fatal error and aborts. The module does
+# not call iter() and meets the ValueError itself; only the model would abort.
+DEBUG_INTERPRETER = hasattr(sys, "gettotalrefcount")
+ITER_ABORTS_ON_RELEASED_MEMORYVIEW = DEBUG_INTERPRETER and sys.version_info >= (3, 10)
+
+
 def made(*factories):
     """A strategy for objects built fresh by one of the factories."""
     return st.sampled_from(factories).map(lambda factory: factory())
@@ -609,8 +623,9 @@ def odd_sequences(size):
         (1, st.lists(ieee_doubles, max_size=size).map(lambda v: np.array(v).reshape(-1, 1))),
         (1, st.text(max_size=size).flatmap(lambda t: st.sampled_from(
             [t, np.str_(t), collections.UserString(t)]))),
-        (1, made(released_memoryview, lambda: memoryview(np.zeros((2, 2))),
-                 lambda: np.zeros(()), lambda: np.zeros((2, 0)))),
+        (1, made(*([] if ITER_ABORTS_ON_RELEASED_MEMORYVIEW else [released_memoryview]),
+                 lambda: memoryview(np.zeros((2, 2))), lambda: np.zeros(()),
+                 lambda: np.zeros((2, 0)))),
         (1, st.builds(Impostor, items, st.sampled_from([str, float, dict]))),
         (1, non_sequences),
         (1, scalars),
@@ -754,6 +769,17 @@ def remapped(parameter, prediction):
     return Predicted(TypeError, f"argument '{parameter}': {text}", prediction.cause)
 
 
+def binding_message(error):
+    """The text of Python's own binding TypeError as the module words it:
+    from 3.13 Python ends an unknown keyword's message with a suggestion,
+    "... argument 'L'. Did you mean 'l'?", which the module's fixed texts do
+    not carry."""
+    text = str(error)
+    if sys.version_info >= (3, 13):
+        text = re.sub(r"\. Did you mean '[^']*'\?$", "", text)
+    return text
+
+
 def predict(name, args, kwargs):
     """The plain positional arguments the call converts to, or the Predicted
     exception it must raise."""
@@ -764,7 +790,7 @@ def predict(name, args, kwargs):
     try:
         bound = BINDING_ORACLES[name](*args, **kwargs)
     except TypeError as error:
-        raise Predicted(TypeError, str(error)) from None
+        raise Predicted(TypeError, binding_message(error)) from None
     plain = []
     for parameter, value in zip(parameters, bound):
         try:
@@ -801,9 +827,12 @@ def call_under(filter_action, call):
         return run(call)
 
 
+# No explain phase: on a failure, on 3.13 its tracer trips over the
+# released-memoryview bug above while re-running the example and reports that
+# instead of the failure itself.
 @pytest.mark.parametrize("name", SIGNATURES)
 @given(data=st.data())
-@examples(800)
+@examples(800, explain=False)
 def test_any_objects_give_the_model_outcome(name, data):
     args, kwargs = data.draw(calls(name), label="call")
     filter_action = data.draw(st.sampled_from(["ignore", "error"]), label="warnings")
@@ -829,3 +858,19 @@ def test_any_objects_give_the_model_outcome(name, data):
                                                                describe(expected))
     again = call_under(filter_action, lambda: function(*args, **kwargs))
     assert fingerprint(again) == fingerprint(outcome)
+
+
+@pytest.mark.skipif(ITER_ABORTS_ON_RELEASED_MEMORYVIEW,
+                    reason="the model's iter() on a released memoryview aborts a debug "
+                           "interpreter (it returns an iterator with an exception set)")
+@pytest.mark.parametrize("name", LIST_FUNCTIONS)
+def test_released_memoryview_gives_the_model_outcome(name):
+    # The case the object test draws only where its model can compute it.
+    args = list(valid_arguments(name))
+    args[0] = released_memoryview()
+    try:
+        predict(name, args, {})
+    except Predicted as prediction:
+        check_predicted(prediction, run(lambda: getattr(lumevaro, name)(*args)))
+    else:
+        raise AssertionError("a released memoryview converted")

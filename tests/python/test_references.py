@@ -2,7 +2,8 @@
 
 For each path the test holds on to the argument objects (and to the classes
 and exception instances involved), calls the path repeatedly and checks that
-their reference counts and the interpreter's traced memory come back flat.
+their reference counts and the interpreter's traced memory come back flat, and
+on a debug interpreter the total reference count too.
 """
 
 import gc
@@ -17,6 +18,16 @@ from conftest import SIGNATURES, ReportedSequence, two_items, valid_arguments
 CALLS = 3000
 # One leaked float per call would be 24 bytes per call.
 MEMORY_ALLOWANCE = 4096
+# On a debug interpreter, growth of the total reference count over the calls:
+# one reference kept per call would be hundreds at least.
+TOTAL_REFERENCE_ALLOWANCE = 50
+
+
+def total_references():
+    """The interpreter's total reference count, which only a debug build
+    keeps (sys.gettotalrefcount), or None."""
+    count = getattr(sys, "gettotalrefcount", None)
+    return None if count is None else count()
 
 
 class Index:
@@ -88,8 +99,9 @@ def watched_objects(args, kwargs, expected):
         objects.extend(vars(argument).values() if hasattr(argument, "__dict__") else ())
     if expected is not None:
         objects.append(expected)
-    # Small integers are shared by the whole interpreter; their counts move.
-    return [o for o in objects if type(o) is not int]
+    # Small integers, and before 3.12 (which made them immortal) None, True
+    # and False, are shared by the whole interpreter; their counts move.
+    return [o for o in objects if type(o) not in (int, bool, type(None))]
 
 
 def call_repeatedly(function, args, kwargs, expected, calls):
@@ -112,6 +124,7 @@ def test_path_leaks_nothing(label, function, args, kwargs, expected, capfd):
     gc.collect()
     objects = watched_objects(args, kwargs, expected)
     references_before = [sys.getrefcount(o) for o in objects]
+    total_before = total_references()
     tracemalloc.start()
     try:
         memory_before = tracemalloc.get_traced_memory()[0]
@@ -120,9 +133,12 @@ def test_path_leaks_nothing(label, function, args, kwargs, expected, capfd):
         memory_after = tracemalloc.get_traced_memory()[0]
     finally:
         tracemalloc.stop()
+    total_after = total_references()
     references_after = [sys.getrefcount(o) for o in objects]
     assert references_after == references_before
     assert memory_after - memory_before < MEMORY_ALLOWANCE
+    if total_before is not None:
+        assert abs(total_after - total_before) < TOTAL_REFERENCE_ALLOWANCE
     capfd.readouterr()  # the panic path writes one diagnostic per call
 
 
@@ -137,8 +153,11 @@ def test_resumed_panic_leaks_nothing(panic_exception, capfd):
                     panic_exception, 20)
     gc.collect()
     references_before = [sys.getrefcount(o) for o in objects]
+    total_before = total_references()
     call_repeatedly(lumevaro.witt_mao_magnification, ([argument], 1.0, 0.1), {},
                     panic_exception, 300)
     gc.collect()
     assert [sys.getrefcount(o) for o in objects] == references_before
+    if total_before is not None:
+        assert abs(total_references() - total_before) < TOTAL_REFERENCE_ALLOWANCE
     capfd.readouterr()

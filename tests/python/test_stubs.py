@@ -129,6 +129,8 @@ def test_stub_declares_the_module_names_in_order():
     assert public == lumevaro.__all__
     (all_node,) = [node for node in tree.body if defined_name(node) == "__all__"]
     assert ast.literal_eval(all_node.value) == lumevaro.__all__
+    (version,) = [node for node in tree.body if defined_name(node) == "__version__"]
+    assert ast.unparse(version.annotation) == "str" and type(lumevaro.__version__) is str
 
 
 @pytest.mark.parametrize("name", lumevaro.__all__)

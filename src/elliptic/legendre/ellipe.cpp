@@ -13,6 +13,8 @@
 
 namespace lumevaro {
 
+// Source: the coefficients of P and Q are those of ellpe in the Cephes Math
+// Library by Stephen L. Moshier (as SciPy's special functions carry it).
 namespace legendre::detail {
 constexpr std::array<double, 11> ellpe_P{
     0.0001535525773010133, 0.0025088849216360204, 0.008687868165658896, 0.010735094905607619,

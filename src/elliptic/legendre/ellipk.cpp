@@ -17,6 +17,8 @@
 
 namespace lumevaro {
 
+// Source: the coefficients of P and Q are those of ellpk in the Cephes Math
+// Library by Stephen L. Moshier (as SciPy's special functions carry it).
 namespace legendre::detail {
 constexpr std::array<double, 11> ellipk_P{
     0.00013798286460627325, 0.002280257240058756, 0.007974040132204152, 0.00985821379021226,
