@@ -3,6 +3,8 @@
 // integrals", Numerical Algorithms 10, 1995).
 #pragma once
 
+#include "elliptic/outcome.hpp"
+
 namespace lumevaro::carlson {
 
 inline constexpr double PI = 3.141592653589793;
@@ -36,5 +38,19 @@ inline double closing_series(double E2, double E3, double E4, double E5) noexcep
            + 3.0 * E3 * E3 / 40.0 + 3.0 * E2 * E4 / 20.0 + 45.0 * E2 * E2 * E3 / 272.0
            - 9.0 * (E3 * E4 + E2 * E5) / 68.0;
 }
+
+// RJ's starting quantities: the mean A0 = (x + y + z + 2p)/5, the product
+// δ = (p − x)(p − y)(p − z) and the stopping scale Q.
+struct RjStart {
+    double A0;
+    double delta;
+    double Q;
+};
+RjStart rj_start(double x, double y, double z, double p) noexcept;
+
+// RJ's duplication loop and closing series from those quantities, with no
+// test ahead of the loop: every step runs until convergence, a failing RC or
+// the step cap.
+Real rj_duplication(double x, double y, double z, double p, const RjStart& start) noexcept;
 
 }  // namespace lumevaro::carlson

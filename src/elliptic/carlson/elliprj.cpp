@@ -106,13 +106,34 @@ Real elliprj(double x, double y, double z, double p) noexcept {
 }
 
 Real _elliprj(double x, double y, double z, double p) noexcept {
-    using namespace carlson;
+    const carlson::RjStart start = carlson::rj_start(x, y, z, p);
+    // A NaN stopping scale Q never lets φ·Q < A hold, so the loop can only
+    // end at its step cap or at a failing RC; with a NaN δ every step's E is
+    // NaN, which takes none of the RC branches. Both NaN: the outcome is the
+    // cap's failure, known before the first step. (A ring of negative radius
+    // in the radial derivative arrives here with NaN arguments.)
+    if (std::isnan(start.Q) && std::isnan(start.delta)) {
+        return RJ_NO_CONVERGENCE;
+    }
+    return carlson::rj_duplication(x, y, z, p, start);
+}
+
+namespace carlson {
+
+RjStart rj_start(double x, double y, double z, double p) noexcept {
     const double A0 = (x + y + z + 2.0 * p) / 5.0;
-    double delta = (p - x) * (p - y) * (p - z);
+    const double delta = (p - x) * (p - y) * (p - z);
     const double Q =
         RJ_STOP_SCALE *
         std::fmax(std::fmax(std::fmax(std::fabs(A0 - x), std::fabs(A0 - y)), std::fabs(A0 - z)),
                   std::fabs(A0 - p));
+    return RjStart{A0, delta, Q};
+}
+
+Real rj_duplication(double x, double y, double z, double p, const RjStart& start) noexcept {
+    const double A0 = start.A0;
+    double delta = start.delta;
+    const double Q = start.Q;
     double A = A0;
     double xn = x, yn = y, zn = z, pn = p;
     double phi = 1.0;
@@ -179,5 +200,7 @@ Real _elliprj(double x, double y, double z, double p) noexcept {
     const double E5 = X * Y * Z * P * P;
     return phi * std::pow(A, -1.5) * closing_series(E2, E3, E4, E5) + 6.0 * S;
 }
+
+}  // namespace carlson
 
 }  // namespace lumevaro
