@@ -130,6 +130,37 @@ RjStart rj_start(double x, double y, double z, double p) noexcept {
     return RjStart{A0, delta, Q};
 }
 
+Real rj_rc_term(double E, double rp, double rx, double ry, double rz, double pn,
+                double D) noexcept {
+    double rc_term;
+    if (-1.5 < E && E < -0.5) {
+        // 1 + E is formed without cancellation as b.
+        const double b = 2.0 * rp * (pn + rx * (ry + rz) + ry * rz) / D;
+        const Real rc = elliprc(1.0, b);
+        if (!rc) {
+            return rc;
+        }
+        rc_term = rc.value();
+    } else if (E < -1.0) {
+        const Real rc = elliprc(-E, -1.0 - E);
+        if (!rc) {
+            return rc;
+        }
+        rc_term = std::sqrt(-1.0 / E) * rc.value();
+    } else if (E == 0.0) {
+        rc_term = 1.0;
+    } else if (E > 0.0) {
+        rc_term = std::atan(std::sqrt(E)) / std::sqrt(E);
+    } else if (E > -0.5) {
+        const double s = std::sqrt(-E);
+        rc_term = (std::log1p(s) - std::log1p(-s)) / (2.0 * s);
+    } else {
+        const double s = std::sqrt(-E);
+        rc_term = std::log((1.0 + s) / std::sqrt(1.0 + E)) / s;
+    }
+    return rc_term;
+}
+
 Real rj_duplication(double x, double y, double z, double p, const RjStart& start) noexcept {
     const double A0 = start.A0;
     double delta = start.delta;
@@ -145,33 +176,11 @@ Real rj_duplication(double x, double y, double z, double p, const RjStart& start
         const double E = delta / (D * D);
 
         // This step's term (φ/D)·RC(1, 1 + E).
-        double rc_term;
-        if (-1.5 < E && E < -0.5) {
-            // 1 + E is formed without cancellation as b.
-            const double b = 2.0 * rp * (pn + rx * (ry + rz) + ry * rz) / D;
-            const Real rc = elliprc(1.0, b);
-            if (!rc) {
-                return rc;
-            }
-            rc_term = rc.value();
-        } else if (E < -1.0) {
-            const Real rc = elliprc(-E, -1.0 - E);
-            if (!rc) {
-                return rc;
-            }
-            rc_term = std::sqrt(-1.0 / E) * rc.value();
-        } else if (E == 0.0) {
-            rc_term = 1.0;
-        } else if (E > 0.0) {
-            rc_term = std::atan(std::sqrt(E)) / std::sqrt(E);
-        } else if (E > -0.5) {
-            const double s = std::sqrt(-E);
-            rc_term = (std::log1p(s) - std::log1p(-s)) / (2.0 * s);
-        } else {
-            const double s = std::sqrt(-E);
-            rc_term = std::log((1.0 + s) / std::sqrt(1.0 + E)) / s;
+        const Real rc_term = rj_rc_term(E, rp, rx, ry, rz, pn, D);
+        if (!rc_term) {
+            return rc_term;
         }
-        S = S + (phi / D) * rc_term;
+        S = S + (phi / D) * rc_term.value();
 
         const double lambda = rx * ry + rx * rz + ry * rz;
         A = (A + lambda) / 4.0;

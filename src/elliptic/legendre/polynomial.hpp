@@ -12,10 +12,13 @@ inline constexpr double EPSILON = 2.220446049250313e-16;
 
 // Coefficients from the highest power down to the constant term:
 // r = c[0]; r ← r·x + c[k] for k = 1, 2, …
-template <std::size_t N>
-inline double horner(double x, const std::array<double, N>& c) noexcept {
-    double r = c[0];
-    for (std::size_t k = 1; k < N; ++k) {
+// x is a double, or a vector of lanes that each take the same operations
+// (the first step is written c[0]·x, the same product).
+template <class T, std::size_t N>
+[[gnu::always_inline]] inline T horner(T x, const std::array<double, N>& c) noexcept {
+    static_assert(N >= 2);
+    T r = c[0] * x + c[1];
+    for (std::size_t k = 2; k < N; ++k) {
         r = r * x + c[k];
     }
     return r;
