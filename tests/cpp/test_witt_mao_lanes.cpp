@@ -1,0 +1,151 @@
+// The uniform disc over SIMD lanes: for every instruction set the processor
+// has, each separation gets the bits (or the failure) of the one-by-one
+// formula, over random and edge separations and source radii; ordinary light
+// curves stay on the lanes; the list function reports the first failure in
+// list order whichever set runs it.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstddef>
+#include <cstring>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "checks.hpp"
+#include "models/models.hpp"
+#include "models/witt_mao.hpp"
+#include "numeric/instruction_set.hpp"
+
+using namespace lumevaro;
+using checks::Inf;
+using checks::NaN;
+
+namespace {
+
+constexpr InstructionSet VECTOR_SETS[] = {InstructionSet::sse2, InstructionSet::avx2,
+                                          InstructionSet::avx512};
+
+bool same_bits(double a, double b) { return std::memcmp(&a, &b, sizeof a) == 0; }
+
+// Random separations over the light curve and over many decades, the limb
+// band's edges, and every special value.
+std::vector<double> separations() {
+    std::mt19937_64 random(20261209);
+    std::uniform_real_distribution<double> curve(0.0, 5.0), decades(-12.0, 12.0), unit(0.0, 1.0);
+    std::vector<double> l;
+    for (int i = 0; i < 3000; ++i) l.push_back(curve(random));
+    for (int i = 0; i < 1000; ++i) l.push_back(std::pow(10.0, decades(random)));
+    for (int i = 0; i < 500; ++i) l.push_back(1.0 + (unit(random) - 0.5) * 4e-5);
+    for (double edge : {1e-5, 1.0000000000000002e-5, 0.9999999999999999e-5}) {
+        l.push_back(1.0 + edge);
+        l.push_back(1.0 - edge);
+    }
+    for (double special : {0.0, -0.0, 1.0, -1.0, NaN, -NaN, Inf, -Inf, 5e-324, 1e-300, 1e300,
+                           1.7976931348623157e308, 2.0, 0.5, 1e-17}) {
+        l.push_back(special);
+    }
+    std::shuffle(l.begin(), l.end(), random);
+    return l;
+}
+
+constexpr double RHOS[] = {1e-4, 0.01, 0.05, 0.3, 1.0, 3.0, 1e4, 0.0, -0.2, NaN, Inf, 1e-300};
+
+class ForcedSet {
+public:
+    explicit ForcedSet(InstructionSet set) : previous_(active_instruction_set()) {
+        force_instruction_set(set);
+    }
+    ~ForcedSet() { force_instruction_set(previous_); }
+
+private:
+    InstructionSet previous_;
+};
+
+}  // namespace
+
+TEST(WittMaoLanes, EveryLaneHasTheBitsOfTheOneByOneFormula) {
+    const std::vector<double> l = separations();
+    for (const InstructionSet set : VECTOR_SETS) {
+        if (!instruction_set_supported(set)) continue;
+        SCOPED_TRACE(std::string(instruction_set_name(set)));
+        for (const double rho : RHOS) {
+            const WittMaoDisc disc = witt_mao_disc(rho);
+            std::vector<double> lanes = l;
+            std::vector<std::size_t> left;
+            witt_mao_lanes(set, lanes.data(), lanes.size(), disc, left);
+            std::vector<bool> is_left(l.size(), false);
+            for (const std::size_t i : left) is_left[i] = true;
+            for (std::size_t i = 0; i < l.size(); ++i) {
+                const Real reference = witt_mao_value(l[i], disc);
+                if (is_left[i]) {
+                    EXPECT_TRUE(same_bits(lanes[i], l[i])) << "a left separation was overwritten";
+                    continue;
+                }
+                ASSERT_TRUE(reference) << "a lane computed a failing separation, l = " << l[i];
+                EXPECT_TRUE(same_bits(lanes[i], reference.value()))
+                    << "rho = " << rho << ", l = " << l[i] << ": " << lanes[i] << " against "
+                    << reference.value();
+            }
+        }
+    }
+}
+
+TEST(WittMaoLanes, OrdinaryLightCurvesStayOnTheLanes) {
+    std::vector<double> l(4096);
+    for (std::size_t i = 0; i < l.size(); ++i) l[i] = 0.05 + 4.95 * double(i) / double(l.size());
+    for (const InstructionSet set : VECTOR_SETS) {
+        if (!instruction_set_supported(set)) continue;
+        for (const double rho : {0.001, 0.05, 1.0}) {
+            std::vector<double> lanes = l;
+            std::vector<std::size_t> left;
+            witt_mao_lanes(set, lanes.data(), lanes.size(), witt_mao_disc(rho), left);
+            EXPECT_LE(left.size(), 4u) << instruction_set_name(set) << ", rho = " << rho;
+        }
+    }
+}
+
+TEST(WittMaoLanes, TheListReportsItsFirstFailureWhicheverSetRunsIt) {
+    std::vector<double> l = separations();
+    l.resize(997);  // not a whole number of groups
+    for (double& x : l) {
+        if (!std::isfinite(x) || x < 0.0) x = 2.0;
+    }
+    for (const std::size_t bad : {std::size_t{0}, std::size_t{5}, std::size_t{996}}) {
+        std::vector<double> failing = l;
+        failing[bad] = NaN;
+        failing[bad + (bad < 990 ? 3 : -7)] = -1.0;
+        Outcome<Magnifications> scalar = Failure{"unset"};
+        {
+            ForcedSet forced(InstructionSet::scalar);
+            scalar = witt_mao_magnification(failing, 1.0, 0.05);
+            ASSERT_FALSE(scalar);
+            EXPECT_TRUE(witt_mao_magnification(l, 1.0, 0.05));
+        }
+        for (const InstructionSet set : VECTOR_SETS) {
+            if (!instruction_set_supported(set)) continue;
+            ForcedSet forced(set);
+            const Outcome<Magnifications> vector = witt_mao_magnification(failing, 1.0, 0.05);
+            ASSERT_FALSE(vector);
+            EXPECT_EQ(vector.message(), scalar.message());
+            const Outcome<Magnifications> whole = witt_mao_magnification(l, 1.0, 0.05);
+            ASSERT_TRUE(whole);
+            ForcedSet back(InstructionSet::scalar);
+            const Outcome<Magnifications> reference = witt_mao_magnification(l, 1.0, 0.05);
+            for (std::size_t i = 0; i < l.size(); ++i) {
+                ASSERT_TRUE(same_bits(whole.value()[i], reference.value()[i])) << i;
+            }
+        }
+    }
+}
+
+TEST(InstructionSet, ForcingAnUnsupportedSetKeepsTheCurrentOne) {
+    const InstructionSet before = active_instruction_set();
+    for (const InstructionSet set : VECTOR_SETS) {
+        const InstructionSet now = force_instruction_set(set);
+        EXPECT_EQ(now == set, instruction_set_supported(set));
+    }
+    force_instruction_set(before);
+    EXPECT_EQ(active_instruction_set(), before);
+}
