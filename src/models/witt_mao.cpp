@@ -33,6 +33,7 @@
 #include "elliptic/legendre.hpp"
 #include "models/constants.hpp"
 #include "models/models.hpp"
+#include "models/lanes.hpp"
 #include "models/witt_mao.hpp"
 
 namespace lumevaro {
@@ -94,7 +95,7 @@ Outcome<Magnifications> witt_mao_magnification(Separations l, double re, double 
     // The results replace the separations in place.
     Magnifications magnifications = std::move(l);
     const InstructionSet set = active_instruction_set();
-    if (magnifications.size() < witt_mao_lane_count(set) || set == InstructionSet::scalar) {
+    if (magnifications.size() < lane_count(set) || set == InstructionSet::scalar) {
         for (double& element : magnifications) {
             const Real a = witt_mao_value(element, disc);
             if (!a) return a.failure();

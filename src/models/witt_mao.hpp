@@ -2,17 +2,10 @@
 //
 // WittMaoDisc holds everything that depends on the source radius ρ alone;
 // witt_mao_value is the formula for one separation (witt_mao.cpp), the
-// reference; witt_mao_lanes evaluates the same operations over SIMD lanes for
-// the separations whose every step takes the common path (no limb band, no
-// rare branch of K, E, Π, RF or RJ, no failure), and leaves the others to
-// witt_mao_value, so that every value has the reference's bits.
+// reference that witt_mao_lanes (lanes.hpp) reproduces over SIMD lanes.
 #pragma once
 
-#include <cstddef>
-#include <vector>
-
 #include "elliptic/outcome.hpp"
-#include "numeric/instruction_set.hpp"
 
 namespace lumevaro {
 
@@ -27,16 +20,5 @@ struct WittMaoDisc {
 WittMaoDisc witt_mao_disc(double rho) noexcept;
 
 Real witt_mao_value(double l, const WittMaoDisc& disc) noexcept;
-
-// Overwrites magnifications[i] (holding the separation on entry) with its
-// magnification for every lane it computes, and appends, in increasing
-// order, the index of every separation it leaves to witt_mao_value. Whole
-// groups of the set's lane count only: the rest of the list is left too.
-// With InstructionSet::scalar it leaves everything.
-void witt_mao_lanes(InstructionSet set, double* magnifications, std::size_t count,
-                    const WittMaoDisc& disc, std::vector<std::size_t>& left);
-
-// Lanes per group for each set (1 for scalar).
-std::size_t witt_mao_lane_count(InstructionSet set) noexcept;
 
 }  // namespace lumevaro

@@ -37,6 +37,11 @@ SCRIPT = textwrap.dedent("""
         record(m.integrated_witt_mao_magnification, ls[:300], 1.0, rho)
         record(m.discrete_flux_map_heyrovsky_magnification, ls[:300], 1.0, rho,
                [0.0, 0.4, 1.0], [1.0, 0.8, 0.3])
+        record(m.discrete_flux_map_heyrovsky_magnification, [x for x in ls if x == x and x >= 0],
+               1.0, rho, [0.0, 0.4, 1.0], [1.0, 0.8, 0.3])
+        record(m.integrated_heyrovsky_magnification, ls[:6] + [1.0, 0.5, 0.0], 1.0, rho)
+        record(m.integrated_flux_map_heyrovsky_magnification, ls[6:9], 1.0, rho,
+               [0.0, 0.4, 1.0], [1.0, 0.8, 0.3])
     print(m.witt_mao_magnification([2.0] * 64, 1.0, 0.05)[0], digest.hexdigest())
 """)
 

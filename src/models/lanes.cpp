@@ -1,5 +1,4 @@
-// witt_mao_lanes for each instruction set: the kernel of witt_mao_lanes.inc
-// compiled three times, for SSE2 (2 lanes), AVX2 (4) and AVX-512 (8), each in
+// The lane kernels for each instruction set: lanes.inc compiled three times, for SSE2 (2 lanes), AVX2 (4) and AVX-512 (8), each in
 // its own namespace and target region, and chosen at run time. Nothing in the
 // regions is shared with the rest of the program, so no function compiled
 // for a wider set can be called on a processor without it.
@@ -12,13 +11,15 @@
 #include <cmath>
 #include <cstddef>
 #include <cstring>
+#include <limits>
 #include <vector>
 
 #include "elliptic/carlson/duplication.hpp"
 #include "elliptic/legendre/cephes_tables.hpp"
 #include "elliptic/legendre/polynomial.hpp"
 #include "models/constants.hpp"
-#include "models/witt_mao.hpp"
+#include "models/lanes.hpp"
+#include "models/models.hpp"
 
 namespace lumevaro {
 
@@ -29,7 +30,7 @@ typedef long long M __attribute__((vector_size(16)));
 [[gnu::always_inline]] inline V vsqrt(V x) {
     return reinterpret_cast<V>(_mm_sqrt_pd(reinterpret_cast<__m128d>(x)));
 }
-#include "models/witt_mao_lanes.inc"
+#include "models/lanes.inc"
 }  // namespace lanes_sse2
 
 #pragma GCC push_options
@@ -41,7 +42,7 @@ typedef long long M __attribute__((vector_size(32)));
 [[gnu::always_inline]] inline V vsqrt(V x) {
     return reinterpret_cast<V>(_mm256_sqrt_pd(reinterpret_cast<__m256d>(x)));
 }
-#include "models/witt_mao_lanes.inc"
+#include "models/lanes.inc"
 }  // namespace lanes_avx2
 #pragma GCC pop_options
 
@@ -57,7 +58,7 @@ typedef long long M __attribute__((vector_size(64)));
     const __m512d v = reinterpret_cast<__m512d>(x);
     return reinterpret_cast<V>(_mm512_mask_sqrt_pd(v, 0xFF, v));
 }
-#include "models/witt_mao_lanes.inc"
+#include "models/lanes.inc"
 }  // namespace lanes_avx512
 #pragma GCC pop_options
 
@@ -76,7 +77,41 @@ void witt_mao_lanes(InstructionSet set, double* magnifications, std::size_t coun
     for (std::size_t i = 0; i < count; ++i) left.push_back(i);
 }
 
-std::size_t witt_mao_lane_count(InstructionSet set) noexcept {
+void ring_sum_lanes(InstructionSet set, double* sums, std::size_t count, double re, double rstar,
+                    const double* bl, const double* bf, std::size_t rings,
+                    std::vector<std::size_t>& left) {
+    switch (set) {
+        case InstructionSet::sse2:
+            return lanes_sse2::ring_sum_run(sums, count, re, rstar, bl, bf, rings, left);
+        case InstructionSet::avx2:
+            return lanes_avx2::ring_sum_run(sums, count, re, rstar, bl, bf, rings, left);
+        case InstructionSet::avx512:
+            return lanes_avx512::ring_sum_run(sums, count, re, rstar, bl, bf, rings, left);
+        case InstructionSet::scalar:
+            break;
+    }
+    for (std::size_t i = 0; i < count; ++i) left.push_back(i);
+}
+
+void ring_lanes(InstructionSet set, double l, const double* r, std::size_t count, double re,
+                double rstar, double* out) {
+    switch (set) {
+        case InstructionSet::sse2:
+            return lanes_sse2::ring_run(l, r, count, re, rstar, out);
+        case InstructionSet::avx2:
+            return lanes_avx2::ring_run(l, r, count, re, rstar, out);
+        case InstructionSet::avx512:
+            return lanes_avx512::ring_run(l, r, count, re, rstar, out);
+        case InstructionSet::scalar:
+            break;
+    }
+    for (std::size_t i = 0; i < count; ++i) {
+        const Real ring = heyrovsky_magnification(l, r[i], re, rstar);
+        out[i] = ring ? ring.value() : std::numeric_limits<double>::quiet_NaN();
+    }
+}
+
+std::size_t lane_count(InstructionSet set) noexcept {
     switch (set) {
         case InstructionSet::sse2: return lanes_sse2::W;
         case InstructionSet::avx2: return lanes_avx2::W;

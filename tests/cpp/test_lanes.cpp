@@ -1,8 +1,9 @@
-// The uniform disc over SIMD lanes: for every instruction set the processor
-// has, each separation gets the bits (or the failure) of the one-by-one
-// formula, over random and edge separations and source radii; ordinary light
-// curves stay on the lanes; the list function reports the first failure in
-// list order whichever set runs it.
+// The models over SIMD lanes: for every instruction set the processor has,
+// each uniform-disc value, ring value and ring sum gets the bits (or the
+// failure) of the one-by-one routine, over random and edge separations, radii
+// and source sizes; ordinary light curves stay on the lanes; the list
+// functions report the first failure in list order whichever set runs them;
+// the quadrature taken a level at a time gives integrate's bits.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -11,12 +12,14 @@
 #include <cstring>
 #include <random>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "checks.hpp"
 #include "models/models.hpp"
-#include "models/witt_mao.hpp"
+#include "models/lanes.hpp"
 #include "numeric/instruction_set.hpp"
+#include "numeric/integrate.hpp"
 
 using namespace lumevaro;
 using checks::Inf;
@@ -148,4 +151,116 @@ TEST(InstructionSet, ForcingAnUnsupportedSetKeepsTheCurrentOne) {
     }
     force_instruction_set(before);
     EXPECT_EQ(active_instruction_set(), before);
+}
+
+namespace {
+
+// Ring radii: the band around the lens, both sides of the limb, negative
+// radii (the central difference at small x) and special values.
+std::vector<double> ring_radii(double l) {
+    std::mt19937_64 random(7);
+    std::uniform_real_distribution<double> unit(0.0, 1.0);
+    std::vector<double> r;
+    for (int i = 0; i < 600; ++i) r.push_back(unit(random) * 1.2);
+    for (int i = 0; i < 200; ++i) r.push_back(l + (unit(random) - 0.5) * 4e-5);
+    for (int i = 0; i < 50; ++i) r.push_back(-unit(random) * 1e-4);
+    for (double special : {0.0, -0.0, NaN, Inf, -Inf, 5e-324, 1e300, l, l + 1e-5, l - 1e-5}) {
+        r.push_back(special);
+    }
+    std::shuffle(r.begin(), r.end(), random);
+    return r;
+}
+
+}  // namespace
+
+TEST(RingLanes, EveryRingHasTheBitsOfTheOneByOneRoutine) {
+    for (const InstructionSet set : VECTOR_SETS) {
+        if (!instruction_set_supported(set)) continue;
+        SCOPED_TRACE(std::string(instruction_set_name(set)));
+        for (const double l : {0.0, 1e-6, 0.3, 0.999, 1.0, 2.5, 40.0, -0.5, NaN}) {
+            for (const double rstar : {1e-3, 0.05, 1.0, 0.0}) {
+                const std::vector<double> r = ring_radii(l);
+                std::vector<double> out(r.size());
+                ring_lanes(set, l, r.data(), r.size(), 1.0, rstar, out.data());
+                for (std::size_t i = 0; i < r.size(); ++i) {
+                    const Real ring = heyrovsky_magnification(l, r[i], 1.0, rstar);
+                    if (!ring) {
+                        EXPECT_TRUE(std::isnan(out[i])) << "l = " << l << ", r = " << r[i];
+                        continue;
+                    }
+                    EXPECT_TRUE(same_bits(out[i], ring.value()))
+                        << "l = " << l << ", r = " << r[i] << ", rstar = " << rstar << ": "
+                        << out[i] << " against " << ring.value();
+                }
+            }
+        }
+    }
+}
+
+TEST(RingLanes, RingSumsMatchAndReportTheFirstFailure) {
+    std::vector<double> l = separations();
+    l.resize(1001);
+    const std::vector<double> bl{0.0, 0.2, 0.55, 0.8, 1.0}, bf{1.0, 0.9, 0.7, 0.5, 0.2};
+    Outcome<Magnifications> reference = Failure{"unset"};
+    {
+        ForcedSet forced(InstructionSet::scalar);
+        reference = discrete_flux_map_heyrovsky_magnification(l, 1.0, 0.05, bl, bf);
+    }
+    ASSERT_FALSE(reference);  // the list holds NaN and negative separations
+    std::vector<double> finite = l;
+    for (double& x : finite) {
+        if (!std::isfinite(x) || x < 0.0) x = 2.0;
+    }
+    Outcome<Magnifications> finite_reference = Failure{"unset"};
+    {
+        ForcedSet forced(InstructionSet::scalar);
+        finite_reference = discrete_flux_map_heyrovsky_magnification(finite, 1.0, 0.05, bl, bf);
+    }
+    ASSERT_TRUE(finite_reference);
+    for (const InstructionSet set : VECTOR_SETS) {
+        if (!instruction_set_supported(set)) continue;
+        ForcedSet forced(set);
+        const Outcome<Magnifications> failing =
+            discrete_flux_map_heyrovsky_magnification(l, 1.0, 0.05, bl, bf);
+        ASSERT_FALSE(failing);
+        EXPECT_EQ(failing.message(), reference.message());
+        const Outcome<Magnifications> sums =
+            discrete_flux_map_heyrovsky_magnification(finite, 1.0, 0.05, bl, bf);
+        ASSERT_TRUE(sums);
+        for (std::size_t i = 0; i < finite.size(); ++i) {
+            ASSERT_TRUE(same_bits(sums.value()[i], finite_reference.value()[i])) << finite[i];
+        }
+    }
+}
+
+TEST(IntegrateByLevels, GivesIntegratesBitsAtTheSameNodes) {
+    const auto cases = {std::pair{0.0, 1.0}, std::pair{-2.0, 3.5}, std::pair{1e-3, 2e-3}};
+    const auto integrands = {+[](double x) { return std::exp(-x * x); },
+                             +[](double x) { return 1.0 / std::sqrt(std::fabs(x)); },
+                             +[](double x) { return std::log(x) * x; },  // NaN below 0
+                             +[](double) { return 1.0; }};
+    for (const auto f : integrands) {
+        for (const auto& [a, b] : cases) {
+            std::vector<double> nodes, batched_nodes;
+            const auto counted = [&](double x) {
+                nodes.push_back(x);
+                return f(x);
+            };
+            const auto many = [&](const double* xs, std::size_t count, double* values) {
+                for (std::size_t k = 0; k < count; ++k) {
+                    batched_nodes.push_back(xs[k]);
+                    values[k] = f(xs[k]);
+                }
+            };
+            const QuadratureResult one = integrate(counted, a, b, 1e-12);
+            const QuadratureResult levels = integrate_by_levels(many, a, b, 1e-12);
+            EXPECT_TRUE(same_bits(one.integral, levels.integral));
+            EXPECT_TRUE(same_bits(one.error_estimate, levels.error_estimate));
+            EXPECT_EQ(one.evaluations, levels.evaluations);
+            EXPECT_EQ(nodes.size(), batched_nodes.size());
+            std::sort(nodes.begin(), nodes.end());
+            std::sort(batched_nodes.begin(), batched_nodes.end());
+            EXPECT_EQ(nodes, batched_nodes);
+        }
+    }
 }
