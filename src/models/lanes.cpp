@@ -30,11 +30,17 @@ typedef long long M __attribute__((vector_size(16)));
 [[gnu::always_inline]] inline V vsqrt(V x) {
     return reinterpret_cast<V>(_mm_sqrt_pd(reinterpret_cast<__m128d>(x)));
 }
+#include "elliptic/carlson/closing_series.inc"
+#include "elliptic/legendre/horner.inc"
 #include "models/lanes.inc"
 }  // namespace lanes_sse2
 
+#if defined(__clang__)
+#pragma clang attribute push(__attribute__((target("avx2"))), apply_to = function)
+#else
 #pragma GCC push_options
 #pragma GCC target("avx2")
+#endif
 namespace lanes_avx2 {
 constexpr int W = 4;
 typedef double V __attribute__((vector_size(32)));
@@ -42,12 +48,22 @@ typedef long long M __attribute__((vector_size(32)));
 [[gnu::always_inline]] inline V vsqrt(V x) {
     return reinterpret_cast<V>(_mm256_sqrt_pd(reinterpret_cast<__m256d>(x)));
 }
+#include "elliptic/carlson/closing_series.inc"
+#include "elliptic/legendre/horner.inc"
 #include "models/lanes.inc"
 }  // namespace lanes_avx2
+#if defined(__clang__)
+#pragma clang attribute pop
+#else
 #pragma GCC pop_options
+#endif
 
+#if defined(__clang__)
+#pragma clang attribute push(__attribute__((target("avx512f"))), apply_to = function)
+#else
 #pragma GCC push_options
 #pragma GCC target("avx512f")
+#endif
 namespace lanes_avx512 {
 constexpr int W = 8;
 typedef double V __attribute__((vector_size(64)));
@@ -58,9 +74,15 @@ typedef long long M __attribute__((vector_size(64)));
     const __m512d v = reinterpret_cast<__m512d>(x);
     return reinterpret_cast<V>(_mm512_mask_sqrt_pd(v, 0xFF, v));
 }
+#include "elliptic/carlson/closing_series.inc"
+#include "elliptic/legendre/horner.inc"
 #include "models/lanes.inc"
 }  // namespace lanes_avx512
+#if defined(__clang__)
+#pragma clang attribute pop
+#else
 #pragma GCC pop_options
+#endif
 
 void witt_mao_lanes(InstructionSet set, double* magnifications, std::size_t count,
                     const WittMaoDisc& disc, std::vector<std::size_t>& left) {

@@ -27,20 +27,7 @@ inline constexpr int RF_MAX_STEPS = 11;
 inline constexpr int RD_MAX_STEPS = 50;
 inline constexpr int RJ_MAX_STEPS = 100;
 
-// The Taylor series that closes RD and RJ, in the elementary symmetric
-// functions E2…E5 of the scaled deviations (Carlson 1995, eq. 2.14 and 2.21):
-//   T = 1 − 3E2/14 + E3/6 + 9E2²/88 − 3E4/22 − 9E2·E3/52 + 3E5/26 − E2³/16
-//         + 3E3²/40 + 3E2·E4/20 + 45E2²·E3/272 − 9(E3·E4 + E2·E5)/68.
-// Summed term by term in this order.
-// Templated on the number type: a double, or a vector of lanes that each
-// take the same operations.
-template <class T>
-[[gnu::always_inline]] inline T closing_series(T E2, T E3, T E4, T E5) noexcept {
-    return 1.0 - 3.0 * E2 / 14.0 + E3 / 6.0 + 9.0 * E2 * E2 / 88.0 - 3.0 * E4 / 22.0
-           - 9.0 * E2 * E3 / 52.0 + 3.0 * E5 / 26.0 - E2 * E2 * E2 * 0.0625
-           + 3.0 * E3 * E3 / 40.0 + 3.0 * E2 * E4 / 20.0 + 45.0 * E2 * E2 * E3 / 272.0
-           - 9.0 * (E3 * E4 + E2 * E5) / 68.0;
-}
+#include "elliptic/carlson/closing_series.inc"
 
 // RJ's starting quantities: the mean A0 = (x + y + z + 2p)/5, the product
 // δ = (p − x)(p − y)(p − z) and the stopping scale Q.
