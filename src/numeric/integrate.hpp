@@ -100,8 +100,11 @@ QuadratureResult integrate(const F& f, double a, double b, double tolerance) {
 
 // integrate() with the integrand evaluated a level at a time, so that the
 // nodes of a level can be computed together: f_many(xs, count, values) writes
-// f(xs[k]) to values[k]. The nodes, the sums in their order and the stopping
-// test are integrate's, so for the same f the result has the same bits.
+// f(xs[k]) to values[k]; it is called with the centre, then with each level's
+// nodes, each pair's right one (t > 0) before its left one. The nodes, the
+// sums in their order and the stopping test are integrate's, so for the same
+// f the result has the same bits. (integrate keeps its own loop: for a cheap
+// integrand, evaluating pair by pair is some 5 % faster than through arrays.)
 template <class FMany>
 QuadratureResult integrate_by_levels(const FMany& f_many, double a, double b, double tolerance) {
     const double c = (b - a) * 0.5;

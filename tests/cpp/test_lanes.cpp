@@ -257,10 +257,25 @@ TEST(IntegrateByLevels, GivesIntegratesBitsAtTheSameNodes) {
             EXPECT_TRUE(same_bits(one.integral, levels.integral));
             EXPECT_TRUE(same_bits(one.error_estimate, levels.error_estimate));
             EXPECT_EQ(one.evaluations, levels.evaluations);
-            EXPECT_EQ(nodes.size(), batched_nodes.size());
-            std::sort(nodes.begin(), nodes.end());
-            std::sort(batched_nodes.begin(), batched_nodes.end());
-            EXPECT_EQ(nodes, batched_nodes);
+            EXPECT_EQ(nodes, batched_nodes);  // the same nodes in the same order
         }
+    }
+}
+
+TEST(IntegrateByLevels, TakesTheCentreThenOneWholeLevelPerCall) {
+    std::vector<std::size_t> counts;
+    std::vector<double> first_nodes;
+    const auto many = [&](const double* xs, std::size_t count, double* values) {
+        counts.push_back(count);
+        first_nodes.push_back(xs[0]);
+        for (std::size_t k = 0; k < count; ++k) values[k] = std::exp(-xs[k]) / (xs[k] + 0.1);
+    };
+    const QuadratureResult result = integrate_by_levels(many, 0.0, 2.0, 1e-300);  // every level
+    const std::vector<std::size_t> levels{1, 6, 6, 12, 24, 48, 96, 192};
+    EXPECT_EQ(counts, levels);
+    EXPECT_EQ(result.evaluations, 385u);
+    EXPECT_EQ(first_nodes[0], 1.0);  // the centre of [0, 2]
+    for (std::size_t level = 1; level < counts.size(); ++level) {
+        EXPECT_GT(first_nodes[level], 1.0);  // a right node first
     }
 }
