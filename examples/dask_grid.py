@@ -14,9 +14,11 @@ The separations go to the workers, and the light curves come back, as
 array('d'): Dask serialises a Python list element by element, which for lists
 of floats costs far more than the computation.
 
-Why worker processes and not threads: a lumevaro call holds the interpreter
-lock (GIL) while it computes, so threads of one process would take turns.
-Scale out with processes, one thread each.
+Why worker processes with one thread each: a lumevaro call on a long list
+gives the interpreter lock (GIL) away while it computes, so threads of one
+process do compute in parallel, but the conversion of the arguments and of
+the result still takes turns; processes share nothing, and scale to many
+machines.
 
 By default the script starts a LocalCluster of worker processes bound to
 127.0.0.1 (no dashboard). Given --scheduler, it connects to a running cluster

@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # Runs every test of the project on this machine, installing what the tests
 # need first: the C++ suite three times (plain, under valgrind memcheck, under
-# AddressSanitizer and UBSan), a time-bounded libFuzzer run over the numerical
-# core, then the Python suite: in full against the module installed for the
+# AddressSanitizer and UBSan), its concurrency tests under ThreadSanitizer, a
+# time-bounded libFuzzer run over the numerical core, then the Python suite: in full against the module installed for the
 # default interpreter ($PYTHON, else python3), against a module built with
 # AddressSanitizer and UBSan, on every other CPython from 3.9 found on the
 # machine (each with the module built into its own virtual environment under
@@ -45,11 +45,16 @@ if [ ${#missing[@]} -gt 0 ]; then
   fi
 fi
 
-cpp_suite() {  # $1: build folder, rest: extra CMake options
+cpp_suite() {  # $1: build folder, rest: extra CMake options, then ctest's after a lone -R
   local dir=$1; shift
-  cmake -S . -B "$dir" -G Ninja -DLUMEVARO_TESTS=ON -DLUMEVARO_MODULE=OFF "$@" >/dev/null
+  local options=() select=()
+  while [ $# -gt 0 ]; do
+    if [ "$1" = -R ]; then select=("$@"); break; fi
+    options+=("$1"); shift
+  done
+  cmake -S . -B "$dir" -G Ninja -DLUMEVARO_TESTS=ON -DLUMEVARO_MODULE=OFF "${options[@]}" >/dev/null
   cmake --build "$dir" -j "$jobs"
-  ctest --test-dir "$dir" -j "$jobs" --output-on-failure
+  ctest --test-dir "$dir" -j "$jobs" --output-on-failure "${select[@]}"
 }
 
 # Each Python suite's pytest summary ("179 passed, 5 deselected"), by label.
@@ -187,6 +192,11 @@ valgrind --quiet --error-exitcode=1 --leak-check=full \
 step "C++ tests under AddressSanitizer and UBSan"
 ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
   cpp_suite build/test-sanitize -DCMAKE_BUILD_TYPE=RelWithDebInfo -DLUMEVARO_SANITIZE=ON
+
+step "C++ tests of concurrent calls under ThreadSanitizer"
+TSAN_OPTIONS=halt_on_error=1 \
+  cpp_suite build/test-thread -DCMAKE_BUILD_TYPE=RelWithDebInfo -DLUMEVARO_SANITIZE_THREAD=ON \
+  -R 'Threads\.'
 
 step "Fuzzing the elliptic integrals and the models (libFuzzer, ASan, UBSan; ${FUZZ_SECONDS:-60} s)"
 # The corpus grows in the build folder from run to run; a failing input is

@@ -6,6 +6,7 @@
 #include <optional>
 #include <stdexcept>
 #include <string>
+#include <string_view>
 
 namespace lumevaro::boundary {
 namespace {
@@ -31,6 +32,62 @@ void reserve_hint(std::vector<double>& values, Py_ssize_t hint) {
     } catch (const std::length_error&) {
     } catch (const std::bad_alloc&) {
     }
+}
+
+// The type array.array, looked up once; null when it cannot be imported.
+GilOnceCell array_type_cell;
+
+PyObject* array_type() {
+    if (PyObject* cached = array_type_cell.get()) return cached;
+    Owned module = Owned::steal(PyImport_ImportModule("array"));
+    Owned type = module ? Owned::steal(PyObject_GetAttrString(module.get(), "array")) : Owned();
+    if (!type) {
+        PyErr_Clear();
+        return nullptr;
+    }
+    return array_type_cell.set(std::move(type));
+}
+
+// True for the exact types whose items, one by one, are floats (or float
+// subclasses) holding exactly the doubles of their buffer: memoryview,
+// array.array and numpy.ndarray, never a subclass, which may iterate or
+// convert otherwise. numpy is not imported for this: its array type is the
+// static (non-heap) type named "numpy.ndarray", a name no class made in
+// Python can carry together with that flag.
+bool iterates_as_its_buffer(PyObject* object) {
+    PyTypeObject* type = Py_TYPE(object);
+    if (type == &PyMemoryView_Type) return true;  // not subclassable
+    const std::string_view name = type->tp_name;
+    if (name == "numpy.ndarray") return !PyType_HasFeature(type, Py_TPFLAGS_HEAPTYPE);
+    if (name == "array.array") return reinterpret_cast<PyObject*>(type) == array_type();
+    return false;
+}
+
+// The values of a one-dimensional, C-contiguous buffer of native doubles
+// ("d") exported by such a type, copied in one step; nothing for any other
+// object or buffer (which then takes the item-by-item path, errors included).
+std::optional<std::vector<double>> read_double_buffer(PyObject* object) {
+    if (!iterates_as_its_buffer(object)) return std::nullopt;
+    Py_buffer view;
+    if (PyObject_GetBuffer(object, &view, PyBUF_RECORDS_RO) < 0) {
+        PyErr_Clear();  // a released memoryview, say: the item path reports it
+        return std::nullopt;
+    }
+    std::optional<std::vector<double>> values;
+    const bool plain_doubles = view.ndim == 1 && view.itemsize == sizeof(double) &&
+                               view.format != nullptr && std::string_view(view.format) == "d" &&
+                               PyBuffer_IsContiguous(&view, 'C');
+    if (plain_doubles) {
+        try {
+            const auto* first = static_cast<const double*>(view.buf);
+            values.emplace(first, first + view.shape[0]);
+        } catch (...) {
+            PyBuffer_Release(&view);
+            throw;
+        }
+    }
+    PyBuffer_Release(&view);
+    return values;
 }
 
 }  // namespace
@@ -60,6 +117,9 @@ PyResult<std::string> extract_text(PyObject* object) {
 
 PyResult<std::vector<double>> extract_sequence(PyObject* object) {
     if (!PySequence_Check(object)) return cannot_convert(object, "Sequence");
+    if (std::optional<std::vector<double>> values = read_double_buffer(object)) {
+        return *std::move(values);
+    }
     std::vector<double> values;
     const Py_ssize_t hint = PySequence_Size(object);
     if (hint < 0) {

@@ -5,7 +5,8 @@
 // else through the number protocol (int, bool, __float__, __index__), with
 // the interpreter's own rules and messages; a sequence parameter accepts any
 // object that passes the sequence check except str, converting its items one
-// by one. A conversion TypeError is reported with the parameter's name in
+// by one, or, from a memoryview, array.array or numpy array holding one
+// contiguous row of doubles, copying the buffer (the same values). A conversion TypeError is reported with the parameter's name in
 // front; every other error reaches the caller unchanged.
 //
 // Results: a vector becomes a new list of floats, created at its final length

@@ -7,6 +7,12 @@
 // holding a message) becomes a RuntimeError with the message unchanged; a
 // list routine's failure carries a note naming the separation it failed at.
 // A rejected argument (a Checked holding a message) becomes a ValueError.
+//
+// The model routine touches no Python object, so while it runs the frame
+// lets other threads have the interpreter lock, for calls with enough list
+// items that the hand-over (two lock transfers, some 0.1 µs) is lost in the
+// work. The lock is taken back before the result or a failure is turned into
+// Python objects, and before a C++ exception leaves the routine.
 #pragma once
 
 #include <Python.h>
@@ -72,6 +78,29 @@ inline PyResult<Owned> model_result(const ListOutcome& outcome) {
     return model_result(*outcome);
 }
 
+// Least number of list items (all list arguments together) for which a call
+// gives the interpreter lock away while its model runs.
+inline constexpr std::size_t RELEASE_LOCK_ITEMS = 8;
+
+// Holds the interpreter lock released for its lifetime (when asked to), and
+// takes it back on every way out of the scope, an exception included.
+class LockReleased {
+public:
+    explicit LockReleased(bool release) noexcept : state_(release ? PyEval_SaveThread() : nullptr) {}
+    ~LockReleased() {
+        if (state_ != nullptr) PyEval_RestoreThread(state_);
+    }
+    LockReleased(const LockReleased&) = delete;
+    LockReleased& operator=(const LockReleased&) = delete;
+
+private:
+    PyThreadState* state_;
+};
+
+inline std::size_t list_items(double) noexcept { return 0; }
+inline std::size_t list_items(const std::vector<double>& values) noexcept { return values.size(); }
+inline std::size_t list_items(const std::string&) noexcept { return 0; }
+
 template <class Result, class... Params>
 PyResult<Owned> call_model(const FunctionDescription& description, Result (*model)(Params...),
                            PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
@@ -98,7 +127,14 @@ PyResult<Owned> call_model(const FunctionDescription& description, Result (*mode
     }(std::index_sequence_for<Params...>{});
     if (!converted) return *std::move(failure);
 
-    return model_result(std::apply(model, std::move(arguments)));
+    const std::size_t items = std::apply(
+        [](const auto&... argument) { return (std::size_t{0} + ... + list_items(argument)); },
+        arguments);
+    Result result = [&] {
+        const LockReleased unlocked(items >= RELEASE_LOCK_ITEMS);
+        return std::apply(model, std::move(arguments));
+    }();
+    return model_result(result);
 }
 
 }  // namespace lumevaro::boundary

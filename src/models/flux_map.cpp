@@ -10,9 +10,11 @@
 #include <span>
 #include <string>
 #include <utility>
+#include <vector>
 
 #include "models/integrated.hpp"
 #include "models/internal_failure.hpp"
+#include "models/lanes.hpp"
 #include "models/models.hpp"
 #include "numeric/interp.hpp"
 
@@ -62,16 +64,36 @@ ListOutcome discrete_flux_map_heyrovsky_magnification(
     Separations l, double re, double rstar, std::vector<double> bl, std::vector<double> bf) {
     assert_same_length(bl.size(), bf.size());
     Magnifications magnifications = std::move(l);
-    for (std::size_t i = 0; i < magnifications.size(); ++i) {
-        double& element = magnifications[i];
+    // Σⱼ A_ring(l, blⱼ)·bfⱼ over one separation, written over it (which is
+    // left as it was when a ring fails).
+    const auto ring_sum = [&](double& element) -> Real {
         const double separation = element;
         double sum = 0.0;
         for (std::size_t j = 0; j < bl.size(); ++j) {
             const Real ring = heyrovsky_magnification(separation, bl[j], re, rstar);
-            if (!ring) return SeparationFailure{ring.failure(), i, separation};
+            if (!ring) return ring.failure();
             sum = sum + ring.value() * bf[j];
         }
         element = sum;
+        return sum;
+    };
+    const InstructionSet set = active_instruction_set();
+    if (set == InstructionSet::scalar || magnifications.size() < lane_count(set)) {
+        for (std::size_t i = 0; i < magnifications.size(); ++i) {
+            const Real sum = ring_sum(magnifications[i]);
+            if (!sum) return SeparationFailure{sum.failure(), i, magnifications[i]};
+        }
+        return magnifications;
+    }
+    // Groups of separations on SIMD lanes first; the separations they leave
+    // (a failing ring, the tail) one by one in list order, which finds the
+    // first failure of the list, as the lanes never report one.
+    std::vector<std::size_t> left;
+    ring_sum_lanes(set, magnifications.data(), magnifications.size(), re, rstar, bl.data(),
+                   bf.data(), bl.size(), left);
+    for (const std::size_t i : left) {
+        const Real sum = ring_sum(magnifications[i]);
+        if (!sum) return SeparationFailure{sum.failure(), i, magnifications[i]};
     }
     return magnifications;
 }

@@ -25,11 +25,14 @@
 #pragma once
 
 #include <cmath>
+#include <cstddef>
 #include <limits>
 #include <utility>
+#include <vector>
 
 #include "elliptic/outcome.hpp"
 #include "models/constants.hpp"
+#include "models/lanes.hpp"
 #include "models/models.hpp"
 #include "numeric/integrate.hpp"
 #include "numeric/sderivative.hpp"
@@ -80,6 +83,39 @@ ListOutcome _integrated_witt_mao_magnification(Separations l, double re, double 
     return magnifications;
 }
 
+// ∫₀¹ F(x) dx for g the ring magnification at one separation, as
+// radial_integral returns it: the quadrature takes a level of nodes at a
+// time, and the three ring radii of each node (x, x + h, x − h of the
+// central difference) are evaluated together on SIMD lanes; F is then formed
+// node by node as ring_integrand forms it. A ring magnification that fails
+// counts as NaN.
+template <class Profile>
+double radial_ring_integral(double separation, double re, double rstar, const Profile& profile,
+                            InstructionSet set) {
+    using models::TWO_PI;
+    std::vector<double> radii, rings;
+    const auto integrand_at = [&](const double* xs, std::size_t count, double* values) {
+        radii.clear();
+        for (std::size_t k = 0; k < count; ++k) {
+            const double x = xs[k];
+            const double h = (std::fabs(x) + 1.0) * CBRT_EPS;  // sderivative's step
+            radii.push_back(x);
+            radii.push_back(h + x);
+            radii.push_back(x - h);
+        }
+        rings.resize(radii.size());
+        ring_lanes(set, separation, radii.data(), radii.size(), re, rstar, rings.data());
+        for (std::size_t k = 0; k < count; ++k) {
+            const double x = xs[k];
+            const double h = (std::fabs(x) + 1.0) * CBRT_EPS;
+            const double g = rings[3 * k];
+            const double derivative = x < 0.0 ? 0.0 : (rings[3 * k + 1] - rings[3 * k + 2]) / (h + h);
+            values[k] = ((x * TWO_PI) * (g + (x * 0.5) * derivative)) * profile(x);
+        }
+    };
+    return integrate_by_levels(integrand_at, 0.0, 1.0, RADIAL_TOLERANCE).integral;
+}
+
 // The ring magnification of each separation, weighted by the profile and
 // divided by norm. A ring magnification that fails counts as NaN (and so as
 // zero in the quadrature); the routine itself never fails.
@@ -87,13 +123,9 @@ template <class Profile>
 Magnifications _integrated_heyrovsky_magnification(Separations l, double re, double rstar,
                                                    const Profile& profile, double norm) {
     Magnifications magnifications = std::move(l);
+    const InstructionSet set = active_instruction_set();
     for (double& element : magnifications) {
-        const double separation = element;
-        const auto g = [separation, re, rstar](double y) {
-            const Real ring = heyrovsky_magnification(separation, y, re, rstar);
-            return ring ? ring.value() : std::numeric_limits<double>::quiet_NaN();
-        };
-        element = radial_integral(g, profile) / norm;
+        element = radial_ring_integral(element, re, rstar, profile, set) / norm;
     }
     return magnifications;
 }

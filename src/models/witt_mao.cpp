@@ -27,64 +27,90 @@
 // rounding of the result.
 #include <cmath>
 #include <cstddef>
+#include <utility>
+#include <vector>
 
 #include "elliptic/legendre.hpp"
 #include "models/constants.hpp"
 #include "models/models.hpp"
+#include "models/lanes.hpp"
+#include "models/witt_mao.hpp"
 
 namespace lumevaro {
 
-ListOutcome witt_mao_magnification(Separations l, double re, double rstar) {
-    using models::HALF_PI, models::PI, models::TWO_PI;
-
-    // Everything that depends on ρ alone.
-    const double rho = rstar / re;
+WittMaoDisc witt_mao_disc(double rho) noexcept {
     const double rho2 = rho * rho;
-    const double c1 = 2.0 / rho;
-    const double c2 = rho * 4.0;
     const double c3 = rho2 + 1.0;
-    const double c4 = rho2 + rho2;
     const double c5 = rho2 + (-1.0);
-    const double c6 = c3 / rho2;
-    const double c7 = c5 / c3;
-    // The limb band, EDGE_THRESHOLD source radii wide on each side, in
-    // Einstein radii. A NaN ρ gives a NaN band that no δ lies within.
-    const double band = EDGE_THRESHOLD * std::fabs(rho);
+    return WittMaoDisc{
+        .rho = rho,
+        .rho2 = rho2,
+        .c1 = 2.0 / rho,
+        .c2 = rho * 4.0,
+        .c3 = c3,
+        .c4 = rho2 + rho2,
+        .c5 = c5,
+        .c6 = c3 / rho2,
+        .c7 = c5 / c3,
+        .band = EDGE_THRESHOLD * std::fabs(rho),
+    };
+}
 
-    Magnifications magnifications;
-    magnifications.reserve(l.size());
-    for (const double li : l) {
-        // One value per separation so far: this one's index in l.
-        const std::size_t index = magnifications.size();
-        const double u = rho * li;
-        const double delta = u - rho;
+Real witt_mao_value(double li, const WittMaoDisc& disc) noexcept {
+    using models::HALF_PI, models::PI, models::TWO_PI;
+    const double rho = disc.rho, rho2 = disc.rho2;
 
-        if (std::fabs(delta) <= band) {
-            magnifications.push_back((c1 + c6 * (std::asin(c7) + HALF_PI)) / PI);
-            continue;
+    const double u = rho * li;
+    const double delta = u - rho;
+
+    if (std::fabs(delta) <= disc.band) {
+        return (disc.c1 + disc.c6 * (std::asin(disc.c7) + HALF_PI)) / PI;
+    }
+
+    const double delta2 = delta * delta;
+    const double sigma = rho + u;
+    const double s = std::sqrt(delta2 + 4.0);
+    const double n = (disc.c2 * u) / (sigma * sigma);
+    // m = 4n/(4 + δ²), formed as the square of the modulus k.
+    const double k = std::sqrt(n * 4.0) / s;
+    const double m = k * k;
+
+    const Real e = ellipe(m);
+    if (!e) return e.failure();
+    const Real kk = ellipk(m);
+    if (!kk) return kk.failure();
+    const Real p = ellippi(n, m);
+    if (!p) return p.failure();
+
+    const double term_e = ((sigma * s) / disc.c4) * e.value();
+    const double term_k = ((delta * ((u * u - rho2) * 0.5 + 4.0)) / (rho2 * s)) * kk.value();
+    const double term_p = ((disc.c3 * (delta2 + delta2)) / ((rho2 * sigma) * s)) * p.value();
+    const double h = (term_e - term_k) + term_p;
+    // h/π, as two separately rounded quotients.
+    return (h + PI) / TWO_PI + (h - PI) / TWO_PI;
+}
+
+ListOutcome witt_mao_magnification(Separations l, double re, double rstar) {
+    const WittMaoDisc disc = witt_mao_disc(rstar / re);
+    // The results replace the separations in place.
+    Magnifications magnifications = std::move(l);
+    const InstructionSet set = active_instruction_set();
+    if (magnifications.size() < lane_count(set) || set == InstructionSet::scalar) {
+        for (std::size_t i = 0; i < magnifications.size(); ++i) {
+            const Real a = witt_mao_value(magnifications[i], disc);
+            if (!a) return SeparationFailure{a.failure(), i, magnifications[i]};
+            magnifications[i] = a.value();
         }
-
-        const double delta2 = delta * delta;
-        const double sigma = rho + u;
-        const double s = std::sqrt(delta2 + 4.0);
-        const double n = (c2 * u) / (sigma * sigma);
-        // m = 4n/(4 + δ²), formed as the square of the modulus k.
-        const double k = std::sqrt(n * 4.0) / s;
-        const double m = k * k;
-
-        const Real e = ellipe(m);
-        if (!e) return SeparationFailure{e.failure(), index, li};
-        const Real kk = ellipk(m);
-        if (!kk) return SeparationFailure{kk.failure(), index, li};
-        const Real p = ellippi(n, m);
-        if (!p) return SeparationFailure{p.failure(), index, li};
-
-        const double term_e = ((sigma * s) / c4) * e.value();
-        const double term_k = ((delta * ((u * u - rho2) * 0.5 + 4.0)) / (rho2 * s)) * kk.value();
-        const double term_p = ((c3 * (delta2 + delta2)) / ((rho2 * sigma) * s)) * p.value();
-        const double h = (term_e - term_k) + term_p;
-        // h/π, as two separately rounded quotients.
-        magnifications.push_back((h + PI) / TWO_PI + (h - PI) / TWO_PI);
+        return magnifications;
+    }
+    // The lanes never fail, so the first failure among the separations left
+    // to the one-by-one formula is the first in the list.
+    std::vector<std::size_t> left;
+    witt_mao_lanes(set, magnifications.data(), magnifications.size(), disc, left);
+    for (const std::size_t i : left) {
+        const Real a = witt_mao_value(magnifications[i], disc);
+        if (!a) return SeparationFailure{a.failure(), i, magnifications[i]};
+        magnifications[i] = a.value();
     }
     return magnifications;
 }

@@ -4,11 +4,13 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstring>
 #include <limits>
 #include <string_view>
 
 #include "checks.hpp"
 #include "elliptic/carlson.hpp"
+#include "elliptic/carlson/duplication.hpp"
 
 using namespace lumevaro;
 using checks::expect_rel;
@@ -168,4 +170,50 @@ TEST(Elliprj, Failures) {
     EXPECT_TRUE(fails_with(elliprj(1.0, 2.0, 3.0, NaN), RJ_NO_CONVERGENCE));
     EXPECT_TRUE(fails_with(elliprj(1.0, 2.0, Inf, 3.0), RJ_NO_CONVERGENCE));
     EXPECT_TRUE(fails_with(elliprj(NaN, 2.0, 3.0, 4.0), RJ_NO_CONVERGENCE));
+}
+
+// RJ gives up before its duplication loop when the stopping scale Q and the
+// product δ are both NaN. On every side of that condition the outcome is the
+// loop's own, to the bit or to the message: checked over all 4-tuples of
+// special and ordinary values, including those where only one of Q, δ is NaN
+// (an infinite argument) and negative p, which elliprj never passes on.
+TEST(Elliprj, GivingUpBeforeTheLoopChangesNoOutcome) {
+    constexpr double TINY = 5e-324;  // the least subnormal
+    const double values[] = {NaN, -NaN, Inf, -Inf, 0.0, -0.0, TINY, 1e-300,
+                             0.5, 1.0,  2.0, 1e300, -1.0, -2.5};
+    int skipped = 0, looped = 0, only_one_nan = 0;
+    for (double x : values)
+        for (double y : values)
+            for (double z : values)
+                for (double p : values) {
+                    const carlson::RjStart start = carlson::rj_start(x, y, z, p);
+                    const Real full = carlson::rj_duplication(x, y, z, p, start);
+                    const Real quick = _elliprj(x, y, z, p);
+                    const bool gives_up = std::isnan(start.Q) && std::isnan(start.delta);
+                    if (gives_up) {
+                        ++skipped;
+                        EXPECT_TRUE(fails_with(full, RJ_NO_CONVERGENCE)) << x << ' ' << y << ' ' << z << ' ' << p;
+                    } else {
+                        ++looped;
+                        only_one_nan += std::isnan(start.Q) || std::isnan(start.delta);
+                    }
+                    ASSERT_EQ(bool(full), bool(quick)) << x << ' ' << y << ' ' << z << ' ' << p;
+                    if (full) {
+                        EXPECT_EQ(std::memcmp(&full.value(), &quick.value(), sizeof(double)), 0)
+                            << x << ' ' << y << ' ' << z << ' ' << p;
+                    } else {
+                        EXPECT_EQ(full.message(), quick.message());
+                    }
+                }
+    EXPECT_GT(skipped, 0);
+    EXPECT_GT(looped, 0);
+    EXPECT_GT(only_one_nan, 0);
+}
+
+// The case that motivated the test: a ring of negative radius (the radial
+// derivative's lower point near x = 0) reaches RJ with NaN arguments.
+TEST(Elliprj, NaNArgumentsFailAsTheStepCapDoes) {
+    EXPECT_TRUE(fails_with(elliprj(0.0, NaN, 1.0, NaN), RJ_NO_CONVERGENCE));
+    // One step inside the condition: Q infinite, δ NaN, still the loop's cap.
+    EXPECT_TRUE(fails_with(elliprj(Inf, 1.0, 2.0, Inf), RJ_NO_CONVERGENCE));
 }

@@ -1,11 +1,12 @@
 """Threads and interpreters.
 
-Calls hold the interpreter lock for their whole computation and share no
-mutable state, so eight threads calling every function at once, with caller
-code that gives the lock away in the middle of a conversion and with every
-kind of failure in the mix, must get what one thread gets, bit for bit. A
-second interpreter of the process cannot import the module, and its attempt
-leaves the first interpreter's module as it was.
+Calls share no mutable state, and give the interpreter lock away while the
+numbers of a long enough list are computed; so eight threads calling every
+function at once, with caller code that gives the lock away in the middle of
+a conversion and with every kind of failure in the mix, on short lists and on
+long ones, must get what one thread gets, bit for bit. Another thread runs
+while a long call computes. A second interpreter of the process cannot import
+the module, and its attempt leaves the first interpreter's module as it was.
 """
 
 import importlib.util
@@ -96,6 +97,11 @@ def every_kind_of_call():
         ("model failure", wm, ([2.0, math.nan], 1.0, 0.1), {}),
         ("panic", lumevaro.discrete_flux_map_heyrovsky_magnification,
          (short, 1.0, 0.1, [0.1, 0.2, 0.3], [1.0, 1.0]), {}),
+        # Long enough to compute without the lock, ending in each outcome.
+        ("long", wm, (separations * 50, 1.0, 0.1), {}),
+        ("long model failure", wm, (separations * 20 + [-1.0] + separations, 1.0, 0.1), {}),
+        ("long panic", lumevaro.discrete_flux_map_heyrovsky_magnification,
+         (separations * 5, 1.0, 0.1, [0.1, 0.2, 0.3], [1.0, 1.0]), {}),
     ]
     return calls
 
@@ -151,6 +157,32 @@ def test_threads_compute_what_one_thread_computes(frequent_switches, capfd):
     assert sorted(completed) == list(range(THREADS))
     assert mismatches == []
     capfd.readouterr()  # one panic diagnostic per panicking call
+
+
+def test_another_thread_runs_while_a_long_call_computes():
+    # About 0.1 s of computation in one call; with the lock held throughout,
+    # the counting thread would stand still for all of it.
+    separations = [0.05 + 0.01 * i for i in range(400)]
+    call_done = threading.Event()
+    gaps = []
+
+    def count():
+        last = time.perf_counter()
+        while not call_done.is_set():
+            now = time.perf_counter()
+            gaps.append(now - last)
+            last = now
+
+    counter = threading.Thread(target=count)
+    counter.start()
+    time.sleep(0.01)
+    start = time.perf_counter()
+    lumevaro.integrated_witt_mao_magnification(separations * 20, 1.0, 0.1)
+    duration = time.perf_counter() - start
+    call_done.set()
+    counter.join(JOIN_TIMEOUT)
+    assert duration > 0.02, "the call was too short to tell"
+    assert max(gaps) < 0.5 * duration
 
 
 FIRST_PANIC_SCRIPT = textwrap.dedent("""

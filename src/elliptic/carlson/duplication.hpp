@@ -3,6 +3,8 @@
 // integrals", Numerical Algorithms 10, 1995).
 #pragma once
 
+#include "elliptic/outcome.hpp"
+
 namespace lumevaro::carlson {
 
 inline constexpr double PI = 3.141592653589793;
@@ -25,16 +27,25 @@ inline constexpr int RF_MAX_STEPS = 11;
 inline constexpr int RD_MAX_STEPS = 50;
 inline constexpr int RJ_MAX_STEPS = 100;
 
-// The Taylor series that closes RD and RJ, in the elementary symmetric
-// functions E2…E5 of the scaled deviations (Carlson 1995, eq. 2.14 and 2.21):
-//   T = 1 − 3E2/14 + E3/6 + 9E2²/88 − 3E4/22 − 9E2·E3/52 + 3E5/26 − E2³/16
-//         + 3E3²/40 + 3E2·E4/20 + 45E2²·E3/272 − 9(E3·E4 + E2·E5)/68.
-// Summed term by term in this order.
-inline double closing_series(double E2, double E3, double E4, double E5) noexcept {
-    return 1.0 - 3.0 * E2 / 14.0 + E3 / 6.0 + 9.0 * E2 * E2 / 88.0 - 3.0 * E4 / 22.0
-           - 9.0 * E2 * E3 / 52.0 + 3.0 * E5 / 26.0 - E2 * E2 * E2 * 0.0625
-           + 3.0 * E3 * E3 / 40.0 + 3.0 * E2 * E4 / 20.0 + 45.0 * E2 * E2 * E3 / 272.0
-           - 9.0 * (E3 * E4 + E2 * E5) / 68.0;
-}
+#include "elliptic/carlson/closing_series.inc"
+
+// RJ's starting quantities: the mean A0 = (x + y + z + 2p)/5, the product
+// δ = (p − x)(p − y)(p − z) and the stopping scale Q.
+struct RjStart {
+    double A0;
+    double delta;
+    double Q;
+};
+RjStart rj_start(double x, double y, double z, double p) noexcept;
+
+// RC(1, 1 + E) of one duplication step of RJ, E = δ_k/D², formed without
+// cancellation from the step's square roots where 1 + E is small.
+Real rj_rc_term(double E, double rp, double rx, double ry, double rz, double pn,
+                double D) noexcept;
+
+// RJ's duplication loop and closing series from those quantities, with no
+// test ahead of the loop: every step runs until convergence, a failing RC or
+// the step cap.
+Real rj_duplication(double x, double y, double z, double p, const RjStart& start) noexcept;
 
 }  // namespace lumevaro::carlson

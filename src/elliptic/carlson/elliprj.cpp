@@ -106,13 +106,65 @@ Real elliprj(double x, double y, double z, double p) noexcept {
 }
 
 Real _elliprj(double x, double y, double z, double p) noexcept {
-    using namespace carlson;
+    const carlson::RjStart start = carlson::rj_start(x, y, z, p);
+    // A NaN stopping scale Q never lets φ·Q < A hold, so the loop can only
+    // end at its step cap or at a failing RC; with a NaN δ every step's E is
+    // NaN, which takes none of the RC branches. Both NaN: the outcome is the
+    // cap's failure, known before the first step. (A ring of negative radius
+    // in the radial derivative arrives here with NaN arguments.)
+    if (std::isnan(start.Q) && std::isnan(start.delta)) {
+        return RJ_NO_CONVERGENCE;
+    }
+    return carlson::rj_duplication(x, y, z, p, start);
+}
+
+namespace carlson {
+
+RjStart rj_start(double x, double y, double z, double p) noexcept {
     const double A0 = (x + y + z + 2.0 * p) / 5.0;
-    double delta = (p - x) * (p - y) * (p - z);
+    const double delta = (p - x) * (p - y) * (p - z);
     const double Q =
         RJ_STOP_SCALE *
         std::fmax(std::fmax(std::fmax(std::fabs(A0 - x), std::fabs(A0 - y)), std::fabs(A0 - z)),
                   std::fabs(A0 - p));
+    return RjStart{A0, delta, Q};
+}
+
+Real rj_rc_term(double E, double rp, double rx, double ry, double rz, double pn,
+                double D) noexcept {
+    double rc_term;
+    if (-1.5 < E && E < -0.5) {
+        // 1 + E is formed without cancellation as b.
+        const double b = 2.0 * rp * (pn + rx * (ry + rz) + ry * rz) / D;
+        const Real rc = elliprc(1.0, b);
+        if (!rc) {
+            return rc;
+        }
+        rc_term = rc.value();
+    } else if (E < -1.0) {
+        const Real rc = elliprc(-E, -1.0 - E);
+        if (!rc) {
+            return rc;
+        }
+        rc_term = std::sqrt(-1.0 / E) * rc.value();
+    } else if (E == 0.0) {
+        rc_term = 1.0;
+    } else if (E > 0.0) {
+        rc_term = std::atan(std::sqrt(E)) / std::sqrt(E);
+    } else if (E > -0.5) {
+        const double s = std::sqrt(-E);
+        rc_term = (std::log1p(s) - std::log1p(-s)) / (2.0 * s);
+    } else {
+        const double s = std::sqrt(-E);
+        rc_term = std::log((1.0 + s) / std::sqrt(1.0 + E)) / s;
+    }
+    return rc_term;
+}
+
+Real rj_duplication(double x, double y, double z, double p, const RjStart& start) noexcept {
+    const double A0 = start.A0;
+    double delta = start.delta;
+    const double Q = start.Q;
     double A = A0;
     double xn = x, yn = y, zn = z, pn = p;
     double phi = 1.0;
@@ -124,33 +176,11 @@ Real _elliprj(double x, double y, double z, double p) noexcept {
         const double E = delta / (D * D);
 
         // This step's term (φ/D)·RC(1, 1 + E).
-        double rc_term;
-        if (-1.5 < E && E < -0.5) {
-            // 1 + E is formed without cancellation as b.
-            const double b = 2.0 * rp * (pn + rx * (ry + rz) + ry * rz) / D;
-            const Real rc = elliprc(1.0, b);
-            if (!rc) {
-                return rc;
-            }
-            rc_term = rc.value();
-        } else if (E < -1.0) {
-            const Real rc = elliprc(-E, -1.0 - E);
-            if (!rc) {
-                return rc;
-            }
-            rc_term = std::sqrt(-1.0 / E) * rc.value();
-        } else if (E == 0.0) {
-            rc_term = 1.0;
-        } else if (E > 0.0) {
-            rc_term = std::atan(std::sqrt(E)) / std::sqrt(E);
-        } else if (E > -0.5) {
-            const double s = std::sqrt(-E);
-            rc_term = (std::log1p(s) - std::log1p(-s)) / (2.0 * s);
-        } else {
-            const double s = std::sqrt(-E);
-            rc_term = std::log((1.0 + s) / std::sqrt(1.0 + E)) / s;
+        const Real rc_term = rj_rc_term(E, rp, rx, ry, rz, pn, D);
+        if (!rc_term) {
+            return rc_term;
         }
-        S = S + (phi / D) * rc_term;
+        S = S + (phi / D) * rc_term.value();
 
         const double lambda = rx * ry + rx * rz + ry * rz;
         A = (A + lambda) / 4.0;
@@ -179,5 +209,7 @@ Real _elliprj(double x, double y, double z, double p) noexcept {
     const double E5 = X * Y * Z * P * P;
     return phi * std::pow(A, -1.5) * closing_series(E2, E3, E4, E5) + 6.0 * S;
 }
+
+}  // namespace carlson
 
 }  // namespace lumevaro

@@ -9,22 +9,10 @@
 #include <cmath>
 
 #include "elliptic/legendre.hpp"
+#include "elliptic/legendre/cephes_tables.hpp"
 #include "elliptic/legendre/polynomial.hpp"
 
 namespace lumevaro {
-
-// Source: the coefficients of P and Q are those of ellpe in the Cephes Math
-// Library by Stephen L. Moshier (as SciPy's special functions carry it).
-namespace legendre::detail {
-constexpr std::array<double, 11> ellpe_P{
-    0.0001535525773010133, 0.0025088849216360204, 0.008687868165658896, 0.010735094905607619,
-    0.007773954925167871,  0.007583952894135147,  0.011568843681057412, 0.021831799601555724,
-    0.05680519456178606,   0.44314718056099084,   1.0};
-constexpr std::array<double, 10> ellpe_Q{
-    3.2795489857648585e-05, 0.0010096279267935672, 0.006506094899769275, 0.016886216399331133,
-    0.026176974245449364,   0.03348339048882249,   0.04271809265189315,  0.0585936634471101,
-    0.09374999971976443,    0.2499999999998883};
-}  // namespace legendre::detail
 
 Real ellipe(double m) noexcept {
     using namespace legendre;

@@ -13,22 +13,10 @@
 #include <limits>
 
 #include "elliptic/legendre.hpp"
+#include "elliptic/legendre/cephes_tables.hpp"
 #include "elliptic/legendre/polynomial.hpp"
 
 namespace lumevaro {
-
-// Source: the coefficients of P and Q are those of ellpk in the Cephes Math
-// Library by Stephen L. Moshier (as SciPy's special functions carry it).
-namespace legendre::detail {
-constexpr std::array<double, 11> ellipk_P{
-    0.00013798286460627325, 0.002280257240058756, 0.007974040132204152, 0.00985821379021226,
-    0.006874896874499499,   0.006189010336376876, 0.008790782739527438, 0.014938044891680526,
-    0.0308851465246712,     0.09657359028116902,  1.3862943611198906};
-constexpr std::array<double, 11> ellipk_Q{
-    2.940789550485985e-05, 0.0009141847238659173, 0.005940583037531678, 0.01548505166497624,
-    0.023908960271592488,  0.030120471522760404,  0.037377431417382326, 0.04882803475709983,
-    0.07031249969639575,   0.12499999999987083,   0.5};
-}  // namespace legendre::detail
 
 namespace {
 // K as a function of the complementary parameter mc = 1 − m > 0.

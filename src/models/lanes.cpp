@@ -1,0 +1,146 @@
+// The lane kernels for each instruction set: lanes.inc compiled three times, for SSE2 (2 lanes), AVX2 (4) and AVX-512 (8), each in
+// its own namespace and target region, and chosen at run time. Nothing in the
+// regions is shared with the rest of the program, so no function compiled
+// for a wider set can be called on a processor without it.
+// The vector arguments of the always-inlined templates (Horner, the closing
+// series) never cross a call, so their ABI does not matter.
+#pragma GCC diagnostic ignored "-Wpsabi"
+
+#include <immintrin.h>
+
+#include <cmath>
+#include <cstddef>
+#include <cstring>
+#include <limits>
+#include <vector>
+
+#include "elliptic/carlson/duplication.hpp"
+#include "elliptic/legendre/cephes_tables.hpp"
+#include "elliptic/legendre/polynomial.hpp"
+#include "models/constants.hpp"
+#include "models/lanes.hpp"
+#include "models/models.hpp"
+
+namespace lumevaro {
+
+namespace lanes_sse2 {
+constexpr int W = 2;
+typedef double V __attribute__((vector_size(16)));
+typedef long long M __attribute__((vector_size(16)));
+[[gnu::always_inline]] inline V vsqrt(V x) {
+    return reinterpret_cast<V>(_mm_sqrt_pd(reinterpret_cast<__m128d>(x)));
+}
+#include "elliptic/carlson/closing_series.inc"
+#include "elliptic/legendre/horner.inc"
+#include "models/lanes.inc"
+}  // namespace lanes_sse2
+
+#if defined(__clang__)
+#pragma clang attribute push(__attribute__((target("avx2"))), apply_to = function)
+#else
+#pragma GCC push_options
+#pragma GCC target("avx2")
+#endif
+namespace lanes_avx2 {
+constexpr int W = 4;
+typedef double V __attribute__((vector_size(32)));
+typedef long long M __attribute__((vector_size(32)));
+[[gnu::always_inline]] inline V vsqrt(V x) {
+    return reinterpret_cast<V>(_mm256_sqrt_pd(reinterpret_cast<__m256d>(x)));
+}
+#include "elliptic/carlson/closing_series.inc"
+#include "elliptic/legendre/horner.inc"
+#include "models/lanes.inc"
+}  // namespace lanes_avx2
+#if defined(__clang__)
+#pragma clang attribute pop
+#else
+#pragma GCC pop_options
+#endif
+
+#if defined(__clang__)
+#pragma clang attribute push(__attribute__((target("avx512f"))), apply_to = function)
+#else
+#pragma GCC push_options
+#pragma GCC target("avx512f")
+#endif
+namespace lanes_avx512 {
+constexpr int W = 8;
+typedef double V __attribute__((vector_size(64)));
+typedef long long M __attribute__((vector_size(64)));
+// (The masked form, all lanes set, spares GCC 12's warning about the
+// unmasked intrinsic's undefined pass-through operand.)
+[[gnu::always_inline]] inline V vsqrt(V x) {
+    const __m512d v = reinterpret_cast<__m512d>(x);
+    return reinterpret_cast<V>(_mm512_mask_sqrt_pd(v, 0xFF, v));
+}
+#include "elliptic/carlson/closing_series.inc"
+#include "elliptic/legendre/horner.inc"
+#include "models/lanes.inc"
+}  // namespace lanes_avx512
+#if defined(__clang__)
+#pragma clang attribute pop
+#else
+#pragma GCC pop_options
+#endif
+
+void witt_mao_lanes(InstructionSet set, double* magnifications, std::size_t count,
+                    const WittMaoDisc& disc, std::vector<std::size_t>& left) {
+    switch (set) {
+        case InstructionSet::sse2:
+            return lanes_sse2::witt_mao_run(magnifications, count, disc, left);
+        case InstructionSet::avx2:
+            return lanes_avx2::witt_mao_run(magnifications, count, disc, left);
+        case InstructionSet::avx512:
+            return lanes_avx512::witt_mao_run(magnifications, count, disc, left);
+        case InstructionSet::scalar:
+            break;
+    }
+    for (std::size_t i = 0; i < count; ++i) left.push_back(i);
+}
+
+void ring_sum_lanes(InstructionSet set, double* sums, std::size_t count, double re, double rstar,
+                    const double* bl, const double* bf, std::size_t rings,
+                    std::vector<std::size_t>& left) {
+    switch (set) {
+        case InstructionSet::sse2:
+            return lanes_sse2::ring_sum_run(sums, count, re, rstar, bl, bf, rings, left);
+        case InstructionSet::avx2:
+            return lanes_avx2::ring_sum_run(sums, count, re, rstar, bl, bf, rings, left);
+        case InstructionSet::avx512:
+            return lanes_avx512::ring_sum_run(sums, count, re, rstar, bl, bf, rings, left);
+        case InstructionSet::scalar:
+            break;
+    }
+    for (std::size_t i = 0; i < count; ++i) left.push_back(i);
+}
+
+void ring_lanes(InstructionSet set, double l, const double* r, std::size_t count, double re,
+                double rstar, double* out) {
+    switch (set) {
+        case InstructionSet::sse2:
+            return lanes_sse2::ring_run(l, r, count, re, rstar, out);
+        case InstructionSet::avx2:
+            return lanes_avx2::ring_run(l, r, count, re, rstar, out);
+        case InstructionSet::avx512:
+            return lanes_avx512::ring_run(l, r, count, re, rstar, out);
+        case InstructionSet::scalar:
+            break;
+    }
+    for (std::size_t i = 0; i < count; ++i) {
+        const Real ring = heyrovsky_magnification(l, r[i], re, rstar);
+        out[i] = ring ? ring.value() : std::numeric_limits<double>::quiet_NaN();
+    }
+}
+
+std::size_t lane_count(InstructionSet set) noexcept {
+    switch (set) {
+        case InstructionSet::sse2: return lanes_sse2::W;
+        case InstructionSet::avx2: return lanes_avx2::W;
+        case InstructionSet::avx512: return lanes_avx512::W;
+        case InstructionSet::scalar: break;
+    }
+    return 1;
+}
+
+}  // namespace lumevaro

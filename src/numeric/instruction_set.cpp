@@ -1,0 +1,73 @@
+// Run-time choice of the batch kernels' instruction set.
+#include "numeric/instruction_set.hpp"
+
+#include <atomic>
+#include <cstdlib>
+
+namespace lumevaro {
+
+namespace {
+
+constexpr InstructionSet ALL[] = {InstructionSet::scalar, InstructionSet::sse2,
+                                  InstructionSet::avx2, InstructionSet::avx512};
+
+InstructionSet widest_supported() noexcept {
+    if (instruction_set_supported(InstructionSet::avx512)) return InstructionSet::avx512;
+    if (instruction_set_supported(InstructionSet::avx2)) return InstructionSet::avx2;
+    return InstructionSet::sse2;
+}
+
+InstructionSet from_environment() noexcept {
+    const char* requested = std::getenv("LUMEVARO_SIMD");
+    if (requested != nullptr) {
+        for (const InstructionSet set : ALL) {
+            if (instruction_set_name(set) == requested && instruction_set_supported(set)) return set;
+        }
+    }
+    return widest_supported();
+}
+
+// -1 until first use; then the InstructionSet value.
+std::atomic<int> active{-1};
+
+}  // namespace
+
+bool instruction_set_supported(InstructionSet set) noexcept {
+    switch (set) {
+        case InstructionSet::scalar:
+        case InstructionSet::sse2:
+            return true;
+        case InstructionSet::avx2:
+            return __builtin_cpu_supports("avx2");
+        case InstructionSet::avx512:
+            return __builtin_cpu_supports("avx512f");
+    }
+    return false;
+}
+
+InstructionSet active_instruction_set() noexcept {
+    int set = active.load(std::memory_order_relaxed);
+    if (set < 0) {
+        // Racing first calls all read the same environment.
+        set = static_cast<int>(from_environment());
+        active.store(set, std::memory_order_relaxed);
+    }
+    return static_cast<InstructionSet>(set);
+}
+
+InstructionSet force_instruction_set(InstructionSet set) noexcept {
+    if (instruction_set_supported(set)) active.store(static_cast<int>(set), std::memory_order_relaxed);
+    return active_instruction_set();
+}
+
+std::string_view instruction_set_name(InstructionSet set) noexcept {
+    switch (set) {
+        case InstructionSet::scalar: return "scalar";
+        case InstructionSet::sse2: return "sse2";
+        case InstructionSet::avx2: return "avx2";
+        case InstructionSet::avx512: return "avx512";
+    }
+    return "";
+}
+
+}  // namespace lumevaro

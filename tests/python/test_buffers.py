@@ -1,0 +1,156 @@
+"""Lists given as buffers of doubles.
+
+A memoryview, `array.array` or numpy array holding one contiguous row of
+native doubles is read in one copy; everything else that iterates is read
+item by item. The two readings must be indistinguishable: for every object,
+the call gives what it gives when the same items arrive through plain
+iteration (a wrapper that exposes only __len__ and __iter__), bit for bit,
+exception type, message and cause included. Objects drawn: every IEEE double
+(NaN payloads, signed zeros, infinities, subnormals) in float64 arrays of
+both byte orders, other dtypes and type codes, strided and multi-dimensional
+views, subclasses that iterate or convert otherwise, released memoryviews.
+"""
+
+import array
+import struct
+
+import pytest
+from hypothesis import HealthCheck, given, settings
+from hypothesis import strategies as st
+
+import lumevaro
+from conftest import FLUX_MAP_FUNCTIONS, LIST_FUNCTIONS
+
+np = pytest.importorskip("numpy")
+
+PROFILE = settings(derandomize=True, database=None, deadline=None, max_examples=150,
+                   suppress_health_check=[HealthCheck.too_slow, HealthCheck.data_too_large])
+
+# The slow profile-weighted ring forms take few values.
+QUICK_FUNCTIONS = [name for name in LIST_FUNCTIONS if "integrated_" not in name or "witt" in name]
+
+
+class Items:
+    """The object's items through iteration alone: the item-by-item path."""
+
+    def __init__(self, source):
+        self.source = source
+
+    def __len__(self):
+        return len(self.source)
+
+    def __getitem__(self, index):
+        raise AssertionError("conversion must iterate, not index")
+
+    def __iter__(self):
+        return iter(self.source)
+
+
+def outcome(function, *args):
+    try:
+        result = function(*args)
+    except BaseException as error:  # noqa: B036 - PanicException is a BaseException
+        cause = error.__cause__
+        return ("raised", type(error), str(error), type(cause), cause and str(cause))
+    return tuple(struct.pack("<d", x) for x in result)
+
+
+def call_both_ways(name, values, position=0):
+    """Outcomes of the named function given values at list position
+    `position` (0: l, 3: bl, 4: bf), as is and through iteration alone."""
+    function = getattr(lumevaro, name)
+    args = [[2.0, 0.5], 1.0, 0.1]
+    if name in FLUX_MAP_FUNCTIONS:
+        args += [[0.0, 0.5, 1.0], [1.0, 0.9, 0.4]]
+    direct, iterated = list(args), list(args)
+    direct[position], iterated[position] = values, Items(values)
+    return outcome(function, *direct), outcome(function, *iterated)
+
+
+doubles = st.floats(allow_nan=True, allow_infinity=True, allow_subnormal=True) | st.sampled_from(
+    [struct.unpack("<d", struct.pack("<Q", bits))[0]
+     for bits in (0x7FF8000000000001, 0xFFF0000000000001, 0x8000000000000000, 1)])
+rows = st.lists(doubles, max_size=40)
+
+
+def as_buffers(values):
+    """Every buffer-bearing container of the same items."""
+    a = np.array(values, dtype=np.float64)
+    return [a, array.array("d", values), memoryview(array.array("d", values)), memoryview(a),
+            a.astype(">f8"), a.astype(np.float32), np.array(values + values)[::2],
+            a.reshape(1, -1) if values else a.reshape(0, 1), a[::-1],
+            array.array("f", values), memoryview(array.array("d", values)).cast("B")]
+
+
+@given(name=st.sampled_from(QUICK_FUNCTIONS), values=rows, data=st.data())
+@PROFILE
+def test_any_buffer_gives_what_its_items_give(name, values, data):
+    for container in as_buffers(values):
+        direct, iterated = call_both_ways(name, container)
+        assert direct == iterated, (name, type(container), values)
+    if name in FLUX_MAP_FUNCTIONS:
+        position = data.draw(st.sampled_from([3, 4]))
+        direct, iterated = call_both_ways(name, np.array(values), position)
+        assert direct == iterated
+
+
+@given(values=st.lists(st.floats(0.0, 3.0), min_size=1, max_size=6))
+@settings(PROFILE, max_examples=10)
+def test_ring_forms_read_buffers_as_items(values):
+    for name in LIST_FUNCTIONS:
+        if name not in QUICK_FUNCTIONS:
+            direct, iterated = call_both_ways(name, np.array(values))
+            assert direct == iterated
+
+
+class ShiftedArray(np.ndarray):
+    def __iter__(self):
+        return (float(x) + 1.0 for x in np.asarray(self))
+
+
+class ShiftedFloats(array.array):
+    def __iter__(self):
+        return (x + 1.0 for x in array.array("d", self))
+
+
+class Loud:
+    def __init__(self, value):
+        self.value = value
+
+    def __float__(self):
+        return 99.0
+
+
+def test_subclasses_keep_their_own_iteration():
+    values = [2.0, 3.0]
+    shifted = [3.0, 4.0]
+    expected = lumevaro.witt_mao_magnification(shifted, 1.0, 0.1)
+    for container in (np.array(values).view(ShiftedArray), ShiftedFloats("d", values)):
+        assert lumevaro.witt_mao_magnification(container, 1.0, 0.1) == expected
+    # A numpy array of objects converts each through its own __float__.
+    objects = np.array([Loud(2.0), Loud(3.0)], dtype=object)
+    assert lumevaro.witt_mao_magnification(objects, 1.0, 0.1) == \
+        lumevaro.witt_mao_magnification([99.0, 99.0], 1.0, 0.1)
+
+
+def test_other_shapes_and_dtypes_convert_as_their_items_do():
+    cases = [np.array(2.0), np.zeros((2, 2)), memoryview(np.zeros((2, 2))),
+             np.array(["2.0"]), np.array([1 + 2j])]
+    for container in cases:
+        direct, iterated = call_both_ways("witt_mao_magnification", container)
+        assert direct == iterated
+
+
+def test_a_released_memoryview_fails_as_its_iteration_does():
+    # (Wrapped in a Python __iter__, iter() of it turns into a SystemError.)
+    view = memoryview(array.array("d", [2.0]))
+    view.release()
+    with pytest.raises(ValueError, match="^operation forbidden on released memoryview object$"):
+        lumevaro.witt_mao_magnification(view, 1.0, 0.1)
+
+
+def test_a_buffer_changed_between_calls_is_read_afresh():
+    a = np.array([2.0, 3.0])
+    first = lumevaro.witt_mao_magnification(a, 1.0, 0.1)
+    a[0] = 5.0
+    assert lumevaro.witt_mao_magnification(a, 1.0, 0.1)[0] != first[0]
