@@ -57,28 +57,28 @@ cpp_suite() {  # $1: build folder, rest: extra CMake options, then ctest's after
   ctest --test-dir "$dir" -j "$jobs" --output-on-failure "${select[@]}"
 }
 
-# Each Python suite's pytest summary ("179 passed, 5 deselected"), by label.
-suite_labels=()
-suite_counts=()
-failed_suites=0
+# Each Python suite's pytest summary ("179 passed, 5 deselected") and exit
+# status, one line per suite: "order<TAB>label<TAB>summary<TAB>status". Both
+# lanes of suites (see below) append to it.
+mkdir -p build
+suite_records=$root/build/python-suites.tsv
+: >"$suite_records"
 
 # Runs a pytest command in tests/python, showing its output and recording its
 # summary line under the label; a run that ends without one (a crash) counts
 # as one error.
-python_suite() {  # $1: label, rest: the command
-  local label=$1 log status=0 counts
-  shift
+python_suite() {  # $1: order in the summary, $2: label, rest: the command
+  local order=$1 label=$2 log status=0 counts
+  shift 2
   log=$(mktemp)
   (cd tests/python && "$@") 2>&1 | tee "$log" || status=$?
   counts=$(tail -n 1 "$log" | sed -E 's/^=+ //; s/ =+$//; s/ in [0-9.]+s( \(.*\))?$//')
   rm -f "$log"
   if [ "$status" != 0 ]; then
-    failed_suites=$((failed_suites + 1))
     echo "Python suite failed (exit status $status): $label" >&2
     echo "$counts" | grep -qE '^([0-9]+ [a-z]+(, )?)+$' || counts="1 error (exit status $status)"
   fi
-  suite_labels+=("$label")
-  suite_counts+=("$counts")
+  printf '%s\t%s\t%s\t%s\n' "$order" "$label" "$counts" "$status" >>"$suite_records"
 }
 
 # "3.11.7 /path/to/python" of a CPython interpreter, or nothing.
@@ -100,11 +100,9 @@ prepare_venv() {  # $1: interpreter, $2: folder
 }
 
 # A suite that could not run counts as one error.
-suite_not_run() {  # $1: label
-  echo "Python suite not run: $1" >&2
-  suite_labels+=("$1")
-  suite_counts+=("1 error (not set up)")
-  failed_suites=$((failed_suites + 1))
+suite_not_run() {  # $1: order in the summary, $2: label
+  echo "Python suite not run: $2" >&2
+  printf '%s\t%s\t%s\t%s\n' "$1" "$2" "1 error (not set up)" 1 >>"$suite_records"
 }
 
 default_identity=$(python_identity "$python")
@@ -155,23 +153,23 @@ prepare_other_venvs() {
       echo "py$minor_version ready" >>"$venv_status"
     fi
   done
+  echo done >>"$venv_status"
 }
-mkdir -p build
 venv_status=$root/build/python-venvs.status
 venv_log=$root/build/python-venvs.log
 : >"$venv_status"
 echo "Setting up their virtual environments in the background (log: build/python-venvs.log)"
 prepare_other_venvs >"$venv_log" 2>&1 &
 venvs_pid=$!
-# Ends the background set-up if the command stops early.
-trap 'kill "$venvs_pid" 2>/dev/null || true' EXIT
+others_pid=
+# Ends the background work if the command stops early.
+trap 'kill $venvs_pid $others_pid 2>/dev/null || true' EXIT
 
-# Waits for the background set-up once; true when the venv is ready.
+# Waits for the background set-up to end; true when the venv is ready.
 venv_ready() {  # $1: minor version, or 3.11-dbg
-  if [ -n "${venvs_pid:-}" ]; then
-    wait "$venvs_pid" || true
-    venvs_pid=
-  fi
+  while ! grep -qx done "$venv_status" && kill -0 "$venvs_pid" 2>/dev/null; do
+    sleep 2
+  done
   grep -qx "py$1 ready" "$venv_status" && return 0
   echo "The virtual environment build/py$1 could not be set up; the end of its log:" >&2
   tail -n 30 "$venv_log" >&2
@@ -212,11 +210,50 @@ UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 build/fuzz/fuzz_routines \
   { tail -n 60 build/fuzz/last-run.log >&2; exit 1; }
 grep -E '^Done|^stat::(number_of_executed_units|peak_rss_mb)' build/fuzz/last-run.log || true
 
+# The second lane: the suites on the other interpreters and on the debug
+# interpreter, one after the other beside the default interpreter's two runs
+# (pytest keeps one core busy), their output shown when both lanes are done.
+other_suites() {
+  local order=2 minor_version interpreter venv
+  # The other interpreters run the suite without the soak and packaging tests,
+  # and with a quarter of the property-test examples, to keep the whole command
+  # within its time.
+  for minor_version in "${other_versions[@]}"; do
+    interpreter=${interpreter_of[$minor_version]}
+    step "Python tests on Python $minor_version ($interpreter)"
+    venv=$root/build/py$minor_version
+    if venv_ready "$minor_version"; then
+      python_suite "$((order += 1))" "Python $(python_identity "$venv/bin/python" | cut -d' ' -f1), build/py$minor_version" \
+        env LUMEVARO_HYPOTHESIS_PROFILE=quick \
+        "$venv/bin/python" "${pytest[@]}" -m "not soak and not packaging" .
+    else
+      suite_not_run "$((order += 1))" "Python $minor_version, build/py$minor_version"
+    fi
+  done
+
+  step "Python tests on the debug interpreter python3.11-dbg (Py_DEBUG)"
+  # Debian's debug build: every reference count is checked as the interpreter
+  # runs, and the leak tests also watch sys.gettotalrefcount(). Its headers
+  # hide Py_DEBUG, which the build sets from the interpreter (LUMEVARO_PY_DEBUG).
+  # numpy's wheels for 3.11 load here, the ABI being the same. The soak test
+  # stays in, as the total reference count is one of the things it watches.
+  venv=$root/build/py3.11-dbg
+  if venv_ready 3.11-dbg; then
+    python_suite 99 "Python $(python_identity "$venv/bin/python" | cut -d' ' -f1) debug build, build/py3.11-dbg" \
+      env LUMEVARO_HYPOTHESIS_PROFILE=quick "$venv/bin/python" "${pytest[@]}" -m "not packaging" .
+  else
+    suite_not_run 99 "Python 3.11 debug build, build/py3.11-dbg"
+  fi
+}
+
 step "Python module"
 "$python" -m pip install --quiet --disable-pip-version-check "$root"
 step "Python tests (Python $default_version)"
 pytest=(-m pytest -q -p no:cacheprovider)
-python_suite "Python $default_version, $python" "$python" "${pytest[@]}" .
+other_suites >"$root/build/python-other-suites.log" 2>&1 &
+others_pid=$!
+echo "The other interpreters' suites run meanwhile (log: build/python-other-suites.log)"
+python_suite 1 "Python $default_version, $python" "$python" "${pytest[@]}" .
 
 step "Python tests against the module built with AddressSanitizer and UBSan"
 # The interpreter is not instrumented: the ASan runtime must be loaded
@@ -231,53 +268,31 @@ cmake -S . -B "$sanitized" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
   -DLUMEVARO_MODULE=ON -DLUMEVARO_SANITIZE=ON -DLUMEVARO_TESTS=OFF \
   -DPython_EXECUTABLE="$(command -v "$python")" >/dev/null
 cmake --build "$sanitized" -j "$jobs"
-python_suite "Python $default_version, AddressSanitizer and UBSan build" \
+python_suite 2 "Python $default_version, AddressSanitizer and UBSan build" \
   env LUMEVARO_SANITIZED_BUILD="$sanitized" PYTHONPATH="$sanitized${PYTHONPATH:+:$PYTHONPATH}" \
   LD_PRELOAD="$(g++ -print-file-name=libasan.so) $(g++ -print-file-name=libstdc++.so)" \
   ASAN_OPTIONS=detect_leaks=0 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
   "$python" "${pytest[@]}" -p sanitized_module -m "not soak and not packaging" .
 
-# The other interpreters run the suite without the soak and packaging tests,
-# and with a quarter of the property-test examples, to keep the whole command
-# within its time.
-for minor_version in "${other_versions[@]}"; do
-  interpreter=${interpreter_of[$minor_version]}
-  step "Python tests on Python $minor_version ($interpreter)"
-  venv=$root/build/py$minor_version
-  if venv_ready "$minor_version"; then
-    python_suite "Python $(python_identity "$venv/bin/python" | cut -d' ' -f1), build/py$minor_version" \
-      env LUMEVARO_HYPOTHESIS_PROFILE=quick \
-      "$venv/bin/python" "${pytest[@]}" -m "not soak and not packaging" .
-  else
-    suite_not_run "Python $minor_version, build/py$minor_version"
-  fi
-done
-
-step "Python tests on the debug interpreter python3.11-dbg (Py_DEBUG)"
-# Debian's debug build: every reference count is checked as the interpreter
-# runs, and the leak tests also watch sys.gettotalrefcount(). Its headers
-# hide Py_DEBUG, which the build sets from the interpreter (LUMEVARO_PY_DEBUG).
-# numpy's wheels for 3.11 load here, the ABI being the same. The soak test
-# stays in, as the total reference count is one of the things it watches.
-venv=$root/build/py3.11-dbg
-if venv_ready 3.11-dbg; then
-  python_suite "Python $(python_identity "$venv/bin/python" | cut -d' ' -f1) debug build, build/py3.11-dbg" \
-    env LUMEVARO_HYPOTHESIS_PROFILE=quick "$venv/bin/python" "${pytest[@]}" -m "not packaging" .
-else
-  suite_not_run "Python 3.11 debug build, build/py3.11-dbg"
-fi
+wait "$others_pid" || true
+others_pid=
+cat "$root/build/python-other-suites.log"
 
 step "Summary"
 echo "C++ suite (plain, valgrind, AddressSanitizer and UBSan) and fuzzing: passed, above"
 declare -A totals=()
-for i in "${!suite_labels[@]}"; do
-  printf '%-60s %s\n' "${suite_labels[$i]}:" "${suite_counts[$i]}"
+suites=0
+failed_suites=0
+while IFS=$'\t' read -r _ label counts status; do
+  printf '%-60s %s\n' "$label:" "$counts"
+  suites=$((suites + 1))
+  [ "$status" = 0 ] || failed_suites=$((failed_suites + 1))
   while read -r count kind; do
     case $kind in error) kind=errors ;; warning) kind=warnings ;; esac
     totals[$kind]=$(( ${totals[$kind]:-0} + count ))
-  done < <(echo "${suite_counts[$i]}" | grep -oE '[0-9]+ [a-z]+' || true)
-done
-echo "${#suite_labels[@]} Python suites, $failed_suites of them failed"
+  done < <(echo "$counts" | grep -oE '[0-9]+ [a-z]+' || true)
+done < <(sort -n "$suite_records")
+echo "$suites Python suites, $failed_suites of them failed"
 summary=""
 for kind in failed passed skipped deselected xfailed xpassed warnings errors; do
   [ -n "${totals[$kind]:-}" ] && summary+="${summary:+, }${totals[$kind]} $kind"
