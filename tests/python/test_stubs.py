@@ -39,6 +39,11 @@ CALLS = [
      True),
     ("lumevaro.integrated_flux_map_heyrovsky_magnification("
      "l=[2.0], re=1.0, rstar=0.1, bl=[0.0, 1.0], bf=[1.0, 0.5])", True),
+    ("lumevaro.limb_darkened_magnification([0.5, 2], 1, 0.1, 'quadratic', (0.4, 0.25))", True),
+    ("lumevaro.limb_darkened_magnification(np.arange(3), 1.0, 0.1, law='uniform', "
+     "coefficients=[])", True),
+    ("lumevaro.tabulated_limb_darkened_magnification([2.0], 1.0, 0.1, (0, 0.5, 1), np.ones(3))",
+     True),
     ("lumevaro.witt_mao_magnification('0.5', 1.0, 0.1)", False),
     ("lumevaro.witt_mao_magnification({0.5, 2.0}, 1.0, 0.1)", False),
     ("lumevaro.witt_mao_magnification(0.5, 1.0, 0.1)", False),
@@ -49,6 +54,10 @@ CALLS = [
     ("lumevaro.witt_mao_magnification([0.5], 1.0, '0.1')", False),
     ("lumevaro.heyrovsky_magnification([2.0], 0.5, 1.0, 0.1)", False),
     ("lumevaro.discrete_flux_map_heyrovsky_magnification([2.0], 1.0, 0.1, [0.5], 1.0)", False),
+    ("lumevaro.limb_darkened_magnification([0.5], 1.0, 0.1, None, [0.6])", False),
+    ("lumevaro.limb_darkened_magnification([0.5], 1.0, 0.1, 'linear', 0.6)", False),
+    ("lumevaro.limb_darkened_magnification([0.5], 1.0, 0.1, ['linear'], [0.6])", False),
+    ("lumevaro.tabulated_limb_darkened_magnification([0.5], 1.0, 0.1, [0.0, 1.0])", False),
     ("lumevaro.witt_mao_magnification([0.5], 1.0)", False),
     ("lumevaro.witt_mao_magnification([0.5], 1.0, 0.1, 5)", False),
     ("lumevaro.witt_mao_magnification([0.5], 1.0, rstar=0.1, radius=1.0)", False),
@@ -64,6 +73,22 @@ import numpy as np
 
 import lumevaro
 """
+
+
+# The limb-darkened functions take a law or a table beside the separations;
+# their coefficient counts, for a call that succeeds.
+LAW_COEFFICIENTS = {"uniform": [], "linear": [0.6], "quadratic": [0.4, 0.25],
+                    "square-root": [0.3, 0.4], "logarithmic": [0.6, 0.2],
+                    "power-2": [0.6, 0.6], "claret": [0.5, 0.2, 0.1, -0.05]}
+LIMB_DARKENED_ARGUMENTS = {
+    "limb_darkened_magnification": ([2.0, 3.5], 1.0, 0.1, "linear", [0.6]),
+    "tabulated_limb_darkened_magnification": ([2.0, 3.5], 1.0, 0.1, [0.0, 0.5, 1.0],
+                                              [1.0, 0.9, 0.4]),
+}
+
+
+def call_arguments(name):
+    return LIMB_DARKENED_ARGUMENTS.get(name) or valid_arguments(name)
 
 
 def parsed_stub():
@@ -121,7 +146,7 @@ def test_stub_signature_follows_the_module(name):
     # A parameter is typed as a sequence exactly where the module refuses a
     # single number with its not-a-sequence TypeError.
     for index, argument in enumerate(function.args.args):
-        arguments = list(valid_arguments(name))
+        arguments = list(call_arguments(name))
         arguments[index] = 0.5
         try:
             runtime(*arguments)
@@ -129,9 +154,10 @@ def test_stub_signature_follows_the_module(name):
         except TypeError as error:
             wants_sequence = "cannot be converted to 'Sequence'" in str(error)
         annotation = ast.unparse(argument.annotation)
-        assert annotation == ("_FloatSequence" if wants_sequence else "_FloatLike"), argument.arg
+        expected = "_FloatSequence" if wants_sequence else "_FloatLike"
+        assert annotation == ("_Law" if argument.arg == "law" else expected), argument.arg
 
-    result = runtime(*valid_arguments(name))
+    result = runtime(*call_arguments(name))
     if isinstance(result, list):
         assert all(type(x) is float for x in result)
         assert ast.unparse(function.returns) == "list[float]"
@@ -140,6 +166,25 @@ def test_stub_signature_follows_the_module(name):
         assert ast.unparse(function.returns) == "float"
 
     assert "source radi" in (ast.get_docstring(function) or "")
+
+
+def test_the_law_literal_lists_exactly_the_laws_the_module_takes():
+    (alias,) = [node for node in parsed_stub().body if defined_name(node) == "_Law"]
+    laws = [element.value for element in alias.value.slice.elts]
+    assert sorted(laws) == sorted(LAW_COEFFICIENTS)
+    for law in laws:
+        lumevaro.limb_darkened_magnification([0.5], 1.0, 0.1, law, LAW_COEFFICIENTS[law])
+    with pytest.raises(ValueError) as unknown:
+        lumevaro.limb_darkened_magnification([0.5], 1.0, 0.1, "gray", [])
+    assert all(law in str(unknown.value) for law in laws)
+
+
+def test_integrated_forms_point_to_the_limb_darkened_functions():
+    for node in parsed_stub().body:
+        if isinstance(node, ast.FunctionDef) and node.name.startswith("integrated_"):
+            text = " ".join((ast.get_docstring(node) or "").split())
+            assert "Not a limb-darkened magnification" in text, node.name
+            assert "limb_darkened_magnification" in text, node.name
 
 
 def test_checkers_accept_exactly_the_calls_the_module_accepts(stub_path, tmp_path):
