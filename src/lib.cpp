@@ -2,11 +2,14 @@
 // table of module functions.
 //
 // Each row of MODULE_FUNCTIONS names a Python function, its parameters, its
-// docstring (CPython's text-signature form "name(params)\n--\n\n", so that
-// __text_signature__ shows the parameters and __doc__ is None) and the model
-// routine behind it; the routine's C++ signature fixes how each argument is
-// converted. The rows' order is the order of registration and of __all__.
-// Adding a function is adding a row.
+// docstring and the model routine behind it; the routine's C++ signature
+// fixes how each argument is converted. The rows' order is the order of
+// registration and of __all__. Adding a function is adding a row.
+//
+// Every docstring opens with CPython's text-signature form
+// "name(params)\n--\n\n", so that __text_signature__ shows the parameters.
+// The first seven functions' docstrings are that alone (their __doc__ is
+// None); the limb-darkened functions after them carry a full description.
 //
 // The module is single-phase initialised and lives in one interpreter per
 // process: the first interpreter to import it is recorded, and an import
@@ -30,6 +33,7 @@
 #include "boundary/reference.hpp"
 #include "boundary/trampoline.hpp"
 #include "models/internal_failure.hpp"
+#include "models/limb_darkening.hpp"
 #include "models/models.hpp"
 
 namespace lumevaro {
@@ -58,6 +62,80 @@ constexpr ModuleFunction<Result, Params...> module_function(
     return {name, parameters, doc, model};
 }
 
+constexpr const char* LIMB_DARKENED_DOC =
+    "limb_darkened_magnification(l, re, rstar, law, coefficients)\n--\n\n"
+    "Magnification of a limb-darkened source by a point-mass lens.\n"
+    "\n"
+    "The flux-weighted mean of the point-source magnification over the source\n"
+    "disc, A(l) = integral of I(r) A_ring(l, r) 2r dr / integral of I(r) 2r dr\n"
+    "over 0 <= r <= 1, for a surface brightness I given by a standard law in\n"
+    "mu = sqrt(1 - r**2), with I = 1 at the centre:\n"
+    "\n"
+    "    'uniform'      []                I = 1\n"
+    "    'linear'       [u]               I = 1 - u(1 - mu)\n"
+    "    'quadratic'    [u1, u2]          I = 1 - u1(1 - mu) - u2(1 - mu)**2\n"
+    "    'square-root'  [c, d]            I = 1 - c(1 - mu) - d(1 - sqrt(mu))\n"
+    "    'logarithmic'  [e, f]            I = 1 - e(1 - mu) - f mu ln(mu)\n"
+    "    'power-2'      [c, alpha]        I = 1 - c(1 - mu**alpha)\n"
+    "    'claret'       [a1, a2, a3, a4]  I = 1 - sum a_k (1 - mu**(k/2))\n"
+    "\n"
+    "Parameters\n"
+    "----------\n"
+    "l : sequence of float\n"
+    "    Lens-source separations in source radii (l = 1: the lens on the limb),\n"
+    "    finite and >= 0.\n"
+    "re, rstar : float\n"
+    "    Einstein radius and source radius in one unit, finite and > 0; only\n"
+    "    rho = rstar/re enters (1e-50 <= rho <= 1e50).\n"
+    "law : str\n"
+    "    One of the names above.\n"
+    "coefficients : sequence of float\n"
+    "    The law's coefficients, finite, as many as it takes. Coefficients that\n"
+    "    make I negative somewhere are computed as written.\n"
+    "\n"
+    "Returns\n"
+    "-------\n"
+    "list of float\n"
+    "    The magnification at each separation.\n"
+    "\n"
+    "Accuracy: within 1e-10 relative for rho from 1e-4 to 1e3 (measured\n"
+    "1e-11 against 30-digit references), smooth in l and rho. Near the lens\n"
+    "the integral is summed over graded Gauss-Legendre nodes of the uniform\n"
+    "disc; from l = 2.5 on, a series in (1/l)**2 with the profile's moments.\n"
+    "\n"
+    "Raises ValueError naming the argument (and index) for any bad value.\n";
+
+constexpr const char* TABULATED_LIMB_DARKENED_DOC =
+    "tabulated_limb_darkened_magnification(l, re, rstar, bl, bf)\n--\n\n"
+    "Magnification of a source with a tabulated brightness profile.\n"
+    "\n"
+    "As limb_darkened_magnification, for a surface brightness I(r) given at\n"
+    "radii bl and linear in r between them.\n"
+    "\n"
+    "Parameters\n"
+    "----------\n"
+    "l : sequence of float\n"
+    "    Lens-source separations in source radii, finite and >= 0.\n"
+    "re, rstar : float\n"
+    "    Einstein radius and source radius in one unit, finite and > 0; only\n"
+    "    rho = rstar/re enters.\n"
+    "bl : sequence of float\n"
+    "    Radii in source radii, strictly ascending from exactly 0 to exactly 1.\n"
+    "bf : sequence of float\n"
+    "    Surface brightness at those radii, finite, >= 0 and not all zero; any\n"
+    "    scale (only the shape matters).\n"
+    "\n"
+    "Returns\n"
+    "-------\n"
+    "list of float\n"
+    "    The magnification at each separation.\n"
+    "\n"
+    "Accuracy: within 1e-10 relative for the piecewise-linear profile. The\n"
+    "cost grows with the number of rows (each row is a piece of the\n"
+    "quadrature).\n"
+    "\n"
+    "Raises ValueError naming the argument (and index) for any bad value.\n";
+
 constexpr auto MODULE_FUNCTIONS = std::make_tuple(
     module_function("witt_mao_magnification", {"l", "re", "rstar"},
                     "witt_mao_magnification(l, re, rstar)\n--\n\n",
@@ -82,13 +160,22 @@ constexpr auto MODULE_FUNCTIONS = std::make_tuple(
     module_function("discrete_flux_map_heyrovsky_magnification",
                     {"l", "re", "rstar", "bl", "bf"},
                     "discrete_flux_map_heyrovsky_magnification(l, re, rstar, bl, bf)\n--\n\n",
-                    discrete_flux_map_heyrovsky_magnification));
+                    discrete_flux_map_heyrovsky_magnification),
+    module_function("limb_darkened_magnification", {"l", "re", "rstar", "law", "coefficients"},
+                    LIMB_DARKENED_DOC, limb_darkened_magnification),
+    module_function("tabulated_limb_darkened_magnification", {"l", "re", "rstar", "bl", "bf"},
+                    TABULATED_LIMB_DARKENED_DOC, tabulated_limb_darkened_magnification));
+
+// The functions of the original set, whose docstrings are the bare text
+// signature.
+constexpr std::size_t SIGNATURE_ONLY_FUNCTIONS = 7;
 
 constexpr std::size_t MODULE_FUNCTION_COUNT = std::tuple_size_v<decltype(MODULE_FUNCTIONS)>;
 
-// True when the docstring is exactly "name(p1, p2, ...)\n--\n\n".
+// True when the docstring opens with "name(p1, p2, ...)\n--\n\n", and
+// (signature_only) is exactly that.
 template <class Row>
-constexpr bool has_text_signature(const Row& row) {
+constexpr bool has_text_signature(const Row& row, bool signature_only) {
     const std::string_view doc = row.doc;
     std::size_t position = 0;
     auto take = [&](std::string_view expected) {
@@ -102,12 +189,17 @@ constexpr bool has_text_signature(const Row& row) {
         if (i > 0 && !take(", ")) return false;
         if (!take(row.parameters[i])) return false;
     }
-    return take(")\n--\n\n") && position == doc.size();
+    return take(")\n--\n\n") && (!signature_only || position == doc.size());
 }
 
-static_assert(std::apply([](const auto&... rows) { return (has_text_signature(rows) && ...); },
-                         MODULE_FUNCTIONS),
-              "every docstring must be the text signature of its row");
+static_assert(
+    [] {
+        return [&]<std::size_t... I>(std::index_sequence<I...>) {
+            return (has_text_signature(std::get<I>(MODULE_FUNCTIONS), I < SIGNATURE_ONLY_FUNCTIONS) &&
+                    ...);
+        }(std::make_index_sequence<MODULE_FUNCTION_COUNT>{});
+    }(),
+    "every docstring must open with the text signature of its row, the first seven be only that");
 
 template <std::size_t I>
 PyObject* entry_point(PyObject* /*module*/, PyObject* const* args, Py_ssize_t nargs,

@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <new>
+#include <optional>
 #include <stdexcept>
 #include <string>
 
@@ -48,6 +49,13 @@ PyResult<double> extract_double(PyObject* object) {
     const double value = PyFloat_AsDouble(object);
     if (value == -1.0 && PyErr_Occurred()) return PyErr::fetch();
     return value;
+}
+
+PyResult<std::string> extract_text(PyObject* object) {
+    if (!PyUnicode_Check(object)) return cannot_convert(object, "PyString");
+    std::optional<std::string> text = utf8(object);
+    if (!text) return PyErr::fetch();
+    return *std::move(text);
 }
 
 PyResult<std::vector<double>> extract_sequence(PyObject* object) {

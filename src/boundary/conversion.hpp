@@ -14,6 +14,7 @@
 
 #include <Python.h>
 
+#include <string>
 #include <string_view>
 #include <vector>
 
@@ -27,6 +28,10 @@ namespace lumevaro::boundary {
 PyErr cannot_convert(PyObject* object, std::string_view target);
 
 PyResult<double> extract_double(PyObject* object);
+
+// A str parameter, as UTF-8 (lone surrogates kept); anything else is refused
+// with "cannot be converted to 'PyString'".
+PyResult<std::string> extract_text(PyObject* object);
 
 // Any sequence (the length it reports only sizes the vector), items
 // converted with extract_double.

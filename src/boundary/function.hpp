@@ -3,8 +3,9 @@
 //
 // The parameter kinds follow from the model routine's C++ signature: a
 // std::vector<double> parameter is a sequence of floats, a double parameter
-// one float. A model failure (an Outcome holding a message) becomes a
-// RuntimeError with the message unchanged.
+// one float, a std::string parameter a str. A model failure (an Outcome
+// holding a message) becomes a RuntimeError with the message unchanged; a
+// rejected argument (a Checked holding a message) a ValueError.
 #pragma once
 
 #include <Python.h>
@@ -22,6 +23,7 @@
 #include "boundary/pyerr.hpp"
 #include "boundary/reference.hpp"
 #include "elliptic/outcome.hpp"
+#include "models/checked.hpp"
 
 namespace lumevaro::boundary {
 
@@ -34,6 +36,11 @@ struct Parameter<double> {
 };
 
 template <>
+struct Parameter<std::string> {
+    static PyResult<std::string> extract(PyObject* object) { return extract_text(object); }
+};
+
+template <>
 struct Parameter<std::vector<double>> {
     static PyResult<std::vector<double>> extract(PyObject* object) {
         return extract_vector(object);
@@ -42,6 +49,13 @@ struct Parameter<std::vector<double>> {
 
 inline PyResult<Owned> model_result(const std::vector<double>& values) { return to_python(values); }
 inline PyResult<Owned> model_result(double value) { return to_python(value); }
+
+// A model that checks its arguments: a bad one is a ValueError naming it.
+template <class T>
+PyResult<Owned> model_result(const Checked<T>& checked) {
+    if (!checked) return PyErr::deferred(PyExc_ValueError, checked.message());
+    return model_result(checked.value());
+}
 
 template <class T>
 PyResult<Owned> model_result(const Outcome<T>& outcome) {

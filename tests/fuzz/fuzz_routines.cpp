@@ -39,6 +39,9 @@
 #include "elliptic/carlson.hpp"
 #include "elliptic/legendre.hpp"
 #include "models/internal_failure.hpp"
+#include "models/limb_darkening.hpp"
+#include "models/limb_darkening/profile.hpp"
+#include "models/limb_darkening/uniform_disc.hpp"
 #include "models/models.hpp"
 
 namespace {
@@ -554,8 +557,91 @@ void fuzz_discrete_flux_map_heyrovsky(Input& in) {
     });
 }
 
+// ---------------------------------------------------------------------------
+// Limb-darkened magnification
+
+// A magnification of a source that is nowhere negative: finite and at least
+// 1 (to the quadrature's accuracy).
+bool plausible(double a) { return std::isfinite(a) && a >= 1.0 - 1e-9; }
+
+void fuzz_uniform_disc(Input& in) {
+    const double s = std::fabs(in.real());
+    const double fraction = in.real();
+    if (!(s >= 1e-50 && s <= 1e50) || !(std::fabs(fraction) <= 1e4)) return;
+    const double delta = fraction * s;
+    const double u = s + delta;
+    if (!(u >= 0.0)) return;
+    const double a = limb_darkening::uniform_disc(u, s, u - s);
+    require(plausible(a), "uniform_disc(" + std::to_string(u) + ", " + std::to_string(s) + ")",
+            "not a finite magnification of at least 1");
+}
+
+// The message of a rejected argument opens with the argument's name.
+void require_named(const std::string& message, const std::string& call) {
+    static constexpr std::string_view NAMES[] = {"l[", "re ", "rstar ", "rstar/re", "law ", "the '",
+                                                 "coefficients", "bl", "bf"};
+    bool named = false;
+    for (std::string_view name : NAMES) named = named || message.rfind(name, 0) == 0;
+    require(named, call, "rejects an argument without naming it: " + message);
+}
+
+void fuzz_limb_darkened(Input& in) {
+    static constexpr const char* NAMES[] = {"uniform",     "linear",  "quadratic", "square-root",
+                                            "logarithmic", "power-2", "claret",    "linear "};
+    const char* law = NAMES[in.byte() % std::size(NAMES)];
+    const double re = in.real(), rstar = in.real();
+    const std::vector<double> coefficients = in.list(5);
+    const std::vector<double> l = in.list(MOST_SEPARATIONS / 4);
+    std::string call = std::string("limb_darkened_magnification(law '") + law + "', re " +
+                       std::to_string(re) + ", rstar " + std::to_string(rstar) + ", " +
+                       std::to_string(l.size()) + " separations)";
+    const Checked<Magnifications> result = limb_darkened_magnification(l, re, rstar, law, coefficients);
+    if (!result) {
+        require_named(result.message(), call);
+        return;
+    }
+    require(result.value().size() == l.size(), call, "result length differs from l");
+    const auto named = limb_darkening::law_named(law);
+    const limb_darkening::RadialProfile profile(*named, coefficients);
+    bool nowhere_negative = true;
+    for (double mu = 0.0; mu <= 1.0; mu += 1.0 / 64.0) nowhere_negative = nowhere_negative && profile.intensity(mu) >= 0.0;
+    for (const double a : result.value()) {
+        require(std::isfinite(a), call, "a magnification is not finite");
+        if (nowhere_negative) require(plausible(a), call, "a magnification below 1");
+    }
+}
+
+void fuzz_tabulated_limb_darkened(Input& in) {
+    const double re = in.real(), rstar = in.real();
+    const std::vector<double> l = in.list(MOST_SEPARATIONS / 4);
+    std::vector<double> bl, bf;
+    const std::size_t rows = in.byte() % 9;
+    if (in.byte() % 2 == 0) {
+        // A well-formed table: ascending radii from 0 to 1, brightness ≥ 0.
+        double radius = 0.0;
+        for (std::size_t j = 0; j < rows; ++j) {
+            bl.push_back(j + 1 == rows ? 1.0 : radius);
+            radius += (1.0 - radius) * ((in.byte() % 200 + 1) / 256.0);
+            bf.push_back(std::fabs(in.real()));
+        }
+    } else {
+        for (std::size_t j = 0; j < rows; ++j) bl.push_back(in.real());
+        for (std::size_t j = 0; j < rows + in.byte() % 2; ++j) bf.push_back(in.real());
+    }
+    const std::string call = "tabulated_limb_darkened_magnification(re " + std::to_string(re) + ", rstar " +
+                             std::to_string(rstar) + ", " + std::to_string(l.size()) + " separations, " +
+                             std::to_string(bl.size()) + " rows)";
+    const Checked<Magnifications> result = tabulated_limb_darkened_magnification(l, re, rstar, bl, bf);
+    if (!result) {
+        require_named(result.message(), call);
+        return;
+    }
+    require(result.value().size() == l.size(), call, "result length differs from l");
+    for (const double a : result.value()) require(plausible(a), call, "not a finite magnification of at least 1");
+}
+
 using Fuzzer = void (*)(Input&);
-constexpr std::array<Fuzzer, 13> ROUTINES{
+constexpr std::array<Fuzzer, 16> ROUTINES{
     fuzz_elliprf,
     fuzz_elliprc,
     fuzz_elliprd,
@@ -569,6 +655,9 @@ constexpr std::array<Fuzzer, 13> ROUTINES{
     fuzz_integrated_flux_map_witt_mao,
     fuzz_integrated_flux_map_heyrovsky,
     fuzz_discrete_flux_map_heyrovsky,
+    fuzz_uniform_disc,
+    fuzz_limb_darkened,
+    fuzz_tabulated_limb_darkened,
 };
 
 }  // namespace

@@ -17,6 +17,13 @@ SIGNATURES = {
     "discrete_flux_map_heyrovsky_magnification": ("l", "re", "rstar", "bl", "bf"),
 }
 
+# The functions added after them, which check their arguments (ValueError)
+# and carry full docstrings.
+LIMB_DARKENED_SIGNATURES = {
+    "limb_darkened_magnification": ("l", "re", "rstar", "law", "coefficients"),
+    "tabulated_limb_darkened_magnification": ("l", "re", "rstar", "bl", "bf"),
+}
+ALL_SIGNATURES = {**SIGNATURES, **LIMB_DARKENED_SIGNATURES}
 LIST_FUNCTIONS = [name for name in SIGNATURES if name != "heyrovsky_magnification"]
 FLUX_MAP_FUNCTIONS = [name for name in SIGNATURES if SIGNATURES[name][-1] == "bf"]
 

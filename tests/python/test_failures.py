@@ -3,7 +3,7 @@
 import pytest
 
 import lumevaro
-from conftest import FLUX_MAP_FUNCTIONS, SIGNATURES, valid_arguments
+from conftest import ALL_SIGNATURES, FLUX_MAP_FUNCTIONS, SIGNATURES, valid_arguments
 
 NAN = float("nan")
 CONVERGENCE_FAILURE = "elliprj: Fail to converge"
@@ -47,7 +47,7 @@ def test_unequal_table_lengths_raise_panic_exception(name, capfd):
     assert name in diagnostic and LENGTH_ASSERTION in diagnostic
     # The module is unchanged and fully usable afterwards.
     assert function(*valid_arguments(name)) == function(*valid_arguments(name))
-    assert lumevaro.__all__ == list(SIGNATURES)
+    assert lumevaro.__all__ == list(ALL_SIGNATURES)
 
 
 def test_panic_exception_type_is_created_once(panic_exception):

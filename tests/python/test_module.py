@@ -8,22 +8,22 @@ import types
 import pytest
 
 import lumevaro
-from conftest import SIGNATURES
+from conftest import ALL_SIGNATURES, LIMB_DARKENED_SIGNATURES, SIGNATURES
 
 
 def test_all_lists_the_functions_in_registration_order():
     assert type(lumevaro.__all__) is list
-    assert lumevaro.__all__ == list(SIGNATURES)
+    assert lumevaro.__all__ == list(SIGNATURES) + list(LIMB_DARKENED_SIGNATURES)
 
 
 def test_module_has_no_other_names_of_its_own():
     module_names = {"__all__", "__doc__", "__file__", "__loader__", "__name__",
                     "__package__", "__spec__"}
-    assert set(vars(lumevaro)) == module_names | set(SIGNATURES)
+    assert set(vars(lumevaro)) == module_names | set(ALL_SIGNATURES)
     assert not hasattr(lumevaro, "PanicException")
 
 
-@pytest.mark.parametrize("name", SIGNATURES)
+@pytest.mark.parametrize("name", ALL_SIGNATURES)
 def test_function_object(name):
     function = getattr(lumevaro, name)
     assert type(function) is types.BuiltinFunctionType
@@ -33,12 +33,18 @@ def test_function_object(name):
     assert function.__self__ is lumevaro
 
 
-@pytest.mark.parametrize("name", SIGNATURES)
-def test_text_signature_and_no_docstring(name):
+@pytest.mark.parametrize("name", ALL_SIGNATURES)
+def test_text_signature_and_docstring(name):
     function = getattr(lumevaro, name)
-    parameters = SIGNATURES[name]
+    parameters = ALL_SIGNATURES[name]
     assert function.__text_signature__ == "(" + ", ".join(parameters) + ")"
-    assert function.__doc__ is None
+    if name in SIGNATURES:
+        assert function.__doc__ is None
+    else:
+        # A summary line, then every parameter described.
+        summary, blank, *rest = function.__doc__.splitlines()
+        assert summary.endswith(".") and blank == ""
+        assert all(any(line.startswith(p) or f", {p}" in line for line in rest) for p in parameters)
     signature = inspect.signature(function)
     assert tuple(signature.parameters) == parameters
     assert all(p.kind is inspect.Parameter.POSITIONAL_OR_KEYWORD and p.default is p.empty
@@ -50,13 +56,13 @@ def test_module_docstring_is_one_line():
 
 
 def test_reimport_returns_the_same_module_object():
-    functions = [getattr(lumevaro, name) for name in SIGNATURES]
+    functions = [getattr(lumevaro, name) for name in ALL_SIGNATURES]
     saved = sys.modules.pop("lumevaro")
     try:
         again = importlib.import_module("lumevaro")
         assert again is saved
-        assert again.__all__ == list(SIGNATURES)
-        assert [getattr(again, name) for name in SIGNATURES] == functions
-        assert all(getattr(again, n) is f for n, f in zip(SIGNATURES, functions))
+        assert again.__all__ == list(ALL_SIGNATURES)
+        assert [getattr(again, name) for name in ALL_SIGNATURES] == functions
+        assert all(getattr(again, n) is f for n, f in zip(ALL_SIGNATURES, functions))
     finally:
         sys.modules["lumevaro"] = saved

@@ -1,0 +1,157 @@
+// The standard limb-darkening laws (Claret's conventions, I = 1 at the
+// centre, μ = √(1 − r²)) written as sums of powers of μ:
+//
+//   uniform       1
+//   linear        1 − u(1 − μ)                  = (1 − u) + u μ
+//   quadratic     1 − u1(1 − μ) − u2(1 − μ)²    = (1 − u1 − u2) + (u1 + 2u2) μ − u2 μ²
+//   square-root   1 − c(1 − μ) − d(1 − √μ)      = (1 − c − d) + c μ + d μ^½
+//   logarithmic   1 − e(1 − μ) − f μ ln μ       = (1 − e) + e μ − f μ ln μ
+//   power-2       1 − c(1 − μ^α)                = (1 − c) + c μ^α
+//   claret        1 − Σ aₖ(1 − μ^(k/2))         = (1 − Σ aₖ) + Σ aₖ μ^(k/2)
+//
+// Moments. With b = (a + 2)/2, ∫₀¹ μ^a (1 − μ²)^k 2μ dμ = B(b, k + 1)
+// = k!/(b(b + 1)···(b + k)), built up as J₀ = 1/b, J_k = J_{k−1}·k/(b + k);
+// the μ ln μ term is the derivative in a at a = 1,
+// J_k·(−½)Σ_{j≤k} 1/(b + j). The flux is the moment of order 0.
+#include "models/limb_darkening/profile.hpp"
+
+#include <cmath>
+
+namespace lumevaro::limb_darkening {
+
+const std::array<LawDescription, LAW_COUNT> LAWS{{
+    {Law::uniform, "uniform", "", 0},
+    {Law::linear, "linear", "u", 1},
+    {Law::quadratic, "quadratic", "u1, u2", 2},
+    {Law::square_root, "square-root", "c, d", 2},
+    {Law::logarithmic, "logarithmic", "e, f", 2},
+    {Law::power_2, "power-2", "c, alpha", 2},
+    {Law::claret, "claret", "a1, a2, a3, a4", 4},
+}};
+
+std::optional<Law> law_named(std::string_view name) noexcept {
+    for (const LawDescription& description : LAWS) {
+        if (description.name == name) return description.law;
+    }
+    return std::nullopt;
+}
+
+const LawDescription& describe(Law law) noexcept {
+    for (const LawDescription& description : LAWS) {
+        if (description.law == law) return description;
+    }
+    return LAWS[0];
+}
+
+void RadialProfile::add(double coefficient, double exponent) noexcept {
+    terms_[term_count_++] = Term{coefficient, exponent};
+}
+
+RadialProfile::RadialProfile(Law law, std::span<const double> c) noexcept {
+    switch (law) {
+        case Law::uniform:
+            add(1.0, 0.0);
+            break;
+        case Law::linear:
+            add(1.0 - c[0], 0.0);
+            add(c[0], 1.0);
+            break;
+        case Law::quadratic:
+            add((1.0 - c[0]) - c[1], 0.0);
+            add(c[0] + 2.0 * c[1], 1.0);
+            add(-c[1], 2.0);
+            break;
+        case Law::square_root:
+            add((1.0 - c[0]) - c[1], 0.0);
+            add(c[0], 1.0);
+            add(c[1], 0.5);
+            break;
+        case Law::logarithmic:
+            add(1.0 - c[0], 0.0);
+            add(c[0], 1.0);
+            log_coefficient_ = -c[1];
+            break;
+        case Law::power_2:
+            add(1.0 - c[0], 0.0);
+            // α = 0 makes μ^α ≡ 1: a uniform source, whatever c.
+            if (c[1] == 0.0) {
+                terms_[0].coefficient = 1.0;
+            } else {
+                add(c[0], c[1]);
+                limb_exponent_ = std::fmin(1.0 / c[1], MAX_LIMB_EXPONENT);
+            }
+            break;
+        case Law::claret:
+            add((((1.0 - c[0]) - c[1]) - c[2]) - c[3], 0.0);
+            add(c[0], 0.5);
+            add(c[1], 1.0);
+            add(c[2], 1.5);
+            add(c[3], 2.0);
+            break;
+    }
+    std::array<double, 1> flux{};
+    raw_moments(flux);
+    flux_ = flux[0];
+}
+
+double RadialProfile::intensity(double mu) const noexcept {
+    double sum = 0.0;
+    for (int i = 0; i < term_count_; ++i) {
+        const Term& term = terms_[i];
+        sum += term.exponent == 0.0 ? term.coefficient : term.coefficient * std::pow(mu, term.exponent);
+    }
+    if (log_coefficient_ != 0.0 && mu > 0.0) sum += log_coefficient_ * mu * std::log(mu);
+    return sum;
+}
+
+double RadialProfile::limb_intensity() const noexcept {
+    // Every exponent but 0 is positive, so only the constant term survives.
+    return terms_[0].coefficient;
+}
+
+double RadialProfile::slope(double mu) const noexcept {
+    double sum = 0.0;
+    for (int i = 1; i < term_count_; ++i) {
+        const Term& term = terms_[i];
+        if (term.exponent == 1.0) {
+            sum += term.coefficient;
+        } else if (term.exponent == 2.0) {
+            sum += 2.0 * term.coefficient * mu;
+        } else {
+            sum += term.coefficient * term.exponent * std::pow(mu, term.exponent - 1.0);
+        }
+    }
+    if (log_coefficient_ != 0.0) sum += log_coefficient_ * (std::log(mu) + 1.0);
+    return sum;
+}
+
+void RadialProfile::raw_moments(std::span<double> moments) const noexcept {
+    for (double& moment : moments) moment = 0.0;
+    for (int i = 0; i < term_count_; ++i) {
+        const double b = (terms_[i].exponent + 2.0) / 2.0;
+        double j = 1.0 / b;
+        for (std::size_t k = 0; k < moments.size(); ++k) {
+            if (k > 0) j = j * static_cast<double>(k) / (b + static_cast<double>(k));
+            moments[k] += terms_[i].coefficient * j;
+        }
+    }
+    if (log_coefficient_ != 0.0) {
+        constexpr double b = 1.5;
+        double j = 1.0 / b;
+        double harmonic = 1.0 / b;
+        for (std::size_t k = 0; k < moments.size(); ++k) {
+            if (k > 0) {
+                j = j * static_cast<double>(k) / (b + static_cast<double>(k));
+                harmonic += 1.0 / (b + static_cast<double>(k));
+            }
+            moments[k] += log_coefficient_ * (-0.5 * j * harmonic);
+        }
+    }
+}
+
+void RadialProfile::normalised_moments(std::span<double> moments) const noexcept {
+    raw_moments(moments);
+    for (double& moment : moments) moment = moment / flux_;
+}
+
+}  // namespace lumevaro::limb_darkening
