@@ -4,18 +4,21 @@ A lens crosses the source (u0 < rho), and a telescope records the flux
 
     F(t) = Fs * A(u(t) / rho) + Fb,    u(t) = sqrt(u0**2 + ((t - t0) / tE)**2),
 
-with A the uniform-disc magnification lumevaro.witt_mao_magnification
-(separations in source radii, re = 1, rstar = rho), Fs the source flux and Fb
-the flux of unresolved stars blended with it. The script draws synthetic data
+with A the magnification of a limb-darkened source,
+lumevaro.limb_darkened_magnification with the linear law
+I(r) = 1 - a (1 - sqrt(1 - r**2)) (separations in source radii, re = 1,
+rstar = rho), Fs the source flux and Fb the flux of unresolved stars blended
+with it. The script draws synthetic data
 from known parameters (a survey point every 6 hours over five Einstein times,
 denser follow-up around the peak, Gaussian errors of 1 % of the baseline flux
 growing with the square root of the flux) and fits them with
 scipy.optimize.least_squares:
 
 1. a first guess read off the light curve (time, height and width of the peak);
-2. the four shape parameters t0, u0, tE, rho, with Fs and Fb solved by linear
-   least squares at every step, since the flux is linear in them;
-3. all six parameters together from there, whose Jacobian at the optimum gives
+2. the five shape parameters t0, u0, tE, rho and the limb-darkening
+   coefficient a, with Fs and Fb solved by linear least squares at every step,
+   since the flux is linear in them;
+3. all seven parameters together from there, whose Jacobian at the optimum gives
    the covariance and so the errors.
 
 It prints the recovered parameters beside the truth, with their errors and
@@ -41,22 +44,24 @@ import lumevaro
 
 Array = NDArray[np.float64]
 
-NAMES = ("t0", "u0", "tE", "rho", "Fs", "Fb")
-UNITS = ("d", "", "d", "", "", "")
+NAMES = ("t0", "u0", "tE", "rho", "a", "Fs", "Fb")
+UNITS = ("d", "", "d", "", "", "", "")
 
 
 class Event(NamedTuple):
-    """Parameters of a point-lens event with a uniform finite source."""
+    """Parameters of a point-lens event with a limb-darkened finite source."""
 
     t0: float  # time of closest approach [days]
     u0: float  # impact parameter [Einstein radii]
     te: float  # Einstein time [days]
     rho: float  # source radius [Einstein radii]
+    limb_darkening: float  # linear limb-darkening coefficient a
     source_flux: float
     blend_flux: float
 
 
-TRUTH = Event(t0=7512.3, u0=0.004, te=24.0, rho=0.012, source_flux=1.0, blend_flux=0.25)
+TRUTH = Event(t0=7512.3, u0=0.004, te=24.0, rho=0.012, limb_darkening=0.6, source_flux=1.0,
+              blend_flux=0.25)
 
 
 class Photometry(NamedTuple):
@@ -72,10 +77,12 @@ class Fit(NamedTuple):
     dof: int
 
 
-def magnification(times: Array, t0: float, u0: float, te: float, rho: float) -> Array:
-    """Uniform-disc magnification along the lens's straight path."""
+def magnification(times: Array, t0: float, u0: float, te: float, rho: float,
+                  limb_darkening: float) -> Array:
+    """Magnification of the limb-darkened source along the lens's straight path."""
     u = np.hypot(u0, (times - t0) / te)
-    return np.array(lumevaro.witt_mao_magnification((u / rho).tolist(), 1.0, rho))
+    return np.array(lumevaro.limb_darkened_magnification(
+        (u / rho).tolist(), 1.0, rho, "linear", [limb_darkening]))
 
 
 def point_source_magnification(times: Array, t0: float, u0: float, te: float) -> Array:
@@ -91,7 +98,7 @@ def simulate(event: Event, seed: int) -> Photometry:
     crossing = 2.0 * event.te * event.rho  # time to move two source radii
     follow_up = np.linspace(event.t0 - crossing, event.t0 + crossing, 150)
     times = np.sort(np.concatenate([survey, follow_up]))
-    model = event.source_flux * magnification(times, *event[:4]) + event.blend_flux
+    model = event.source_flux * magnification(times, *event[:5]) + event.blend_flux
     sigma = 0.01 * np.sqrt(model * (event.source_flux + event.blend_flux))
     flux = model + sigma * np.random.default_rng(seed).standard_normal(times.size)
     return Photometry(times, flux, sigma)
@@ -114,8 +121,9 @@ def profile_residuals(a_of: Callable[[Array], Array],
     return residuals
 
 
-def first_guess(data: Photometry) -> tuple[float, float, float, float]:
-    """t0, u0, tE, rho read off the light curve, taking the blend as zero.
+def first_guess(data: Photometry) -> tuple[float, float, float, float, float]:
+    """t0, u0, tE, rho read off the light curve, taking the blend as zero, and
+    a middling limb-darkening coefficient.
 
     The peak of a source crossing is about 2 / rho; tE is about the time from
     the peak to where the magnification has fallen to 1.34 (u = 1).
@@ -126,25 +134,28 @@ def first_guess(data: Photometry) -> tuple[float, float, float, float]:
     rho = 2.0 / (data.flux[peak] / baseline)
     above = data.times[data.flux > 1.34 * baseline]
     te = 0.5 * float(above.max() - above.min())
-    return t0, 0.5 * rho, te, rho
+    return t0, 0.5 * rho, te, rho, 0.5
 
 
 def fit(data: Photometry) -> Fit:
-    t0, u0, te, rho = first_guess(data)
-    # Shape first: t0, u0, tE, rho, with u0 >= 0 (the sign of u0 does not
-    # enter u) and rho within the range of a plausible source.
+    t0, u0, te, rho, a = first_guess(data)
+    # Shape first: t0, u0, tE, rho, a, with u0 >= 0 (the sign of u0 does not
+    # enter u), rho within the range of a plausible source and a within
+    # [-0.5, 1.5] (beyond 1 the limb is negative: the law is computed as
+    # written, and the fit may step there).
     shape = least_squares(
         profile_residuals(lambda p: magnification(data.times, *p), data),
-        [t0, u0, te, rho], bounds=([-np.inf, 0.0, 0.1, 1e-4], [np.inf, 1.0, 1e3, 1.0]),
-        x_scale=[0.01, 1e-3, 1.0, 1e-3])
+        [t0, u0, te, rho, a],
+        bounds=([-np.inf, 0.0, 0.1, 1e-4, -0.5], [np.inf, 1.0, 1e3, 1.0, 1.5]),
+        x_scale=[0.01, 1e-3, 1.0, 1e-3, 0.1])
     fs, fb = linear_fluxes(magnification(data.times, *shape.x), data)
 
     def residuals(p: Array) -> Array:
-        fs, fb = float(p[4]), float(p[5])
-        return (fs * magnification(data.times, *p[:4]) + fb - data.flux) / data.sigma
+        fs, fb = float(p[5]), float(p[6])
+        return (fs * magnification(data.times, *p[:5]) + fb - data.flux) / data.sigma
 
     full = least_squares(residuals, [*shape.x, fs, fb], jac="3-point",
-                         x_scale=[0.01, 1e-3, 1.0, 1e-3, 0.01, 0.01])
+                         x_scale=[0.01, 1e-3, 1.0, 1e-3, 0.1, 0.01, 0.01])
     jacobian: Array = full.jac
     covariance = np.linalg.inv(jacobian.T @ jacobian)
     errors = np.sqrt(np.diag(covariance))

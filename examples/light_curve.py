@@ -13,18 +13,22 @@ would be magnified a thousandfold.
 Curves:
   point source    A = (u**2 + 2) / (u * sqrt(u**2 + 4))
   uniform disc    lumevaro.witt_mao_magnification
-  limb-darkened   the ring magnification lumevaro.heyrovsky_magnification
-                  averaged over the disc, weighted by the linear limb-darkening
-                  law S(r) = 1 - 0.6 * (1 - sqrt(1 - r**2)):
-                  A = int_0^1 2 pi r S(r) A_ring(l, r) dr / (0.8 pi),
-                  a tanh-sinh rule whose rings and weights go to
-                  lumevaro.discrete_flux_map_heyrovsky_magnification in one call
+  limb-darkened   lumevaro.limb_darkened_magnification with the linear law
+                  S(r) = 1 - 0.6 * (1 - sqrt(1 - r**2)): the flux-weighted
+                  mean of the point-source magnification over the disc
 
-The module's own profile-weighted functions are checked against these:
-integrated_witt_mao_magnification weights the whole-disc value at every
-radius and so reproduces the uniform disc (plotted as markers on it), and
-integrated_heyrovsky_magnification is erratic for separations inside the
-source (its range there is printed, not plotted).
+The limb-darkened values at the table's times are checked against the same
+mean assembled in Python from thin rings: the ring magnification
+lumevaro.heyrovsky_magnification averaged over the disc,
+A = int_0^1 2 pi r S(r) A_ring(l, r) dr / (0.8 pi), a tanh-sinh rule whose
+rings and weights go to lumevaro.discrete_flux_map_heyrovsky_magnification.
+
+The module's profile-weighted functions integrated_* are not limb-darkened
+magnifications, and the script shows it: integrated_witt_mao_magnification
+weights the whole-disc value at every radius and so reproduces the uniform
+disc (plotted as markers on it), and integrated_heyrovsky_magnification is
+erratic for separations inside the source (its range there is printed, not
+plotted).
 
 Usage: python light_curve.py [--output light_curve.png] [--u0 U0] [--te TE] [--rho RHO]
 A PNG is written only when matplotlib is installed.
@@ -123,10 +127,16 @@ def limb_darkened_rings(l: float) -> tuple[list[float], list[float]]:
     return radii, weights
 
 
-def limb_darkened_magnification(l: float, rho: float) -> float:
-    """Magnification of the limb-darkened source at separation l (source radii)."""
+def ring_sum_magnification(l: float, rho: float) -> float:
+    """The limb-darkened magnification at separation l (source radii) as a sum
+    of thin rings, independently of the native function."""
     radii, weights = limb_darkened_rings(l)
     return lumevaro.discrete_flux_map_heyrovsky_magnification([l], 1.0, rho, radii, weights)[0]
+
+
+def limb_darkened_magnification(l: Sequence[float], rho: float) -> list[float]:
+    """Magnification of the limb-darkened source at each separation (source radii)."""
+    return lumevaro.limb_darkened_magnification(l, 1.0, rho, "linear", [LIMB_DARKENING])
 
 
 def light_curve(times: Sequence[float], u0: float, te: float, rho: float) -> Curve:
@@ -138,7 +148,7 @@ def light_curve(times: Sequence[float], u0: float, te: float, rho: float) -> Cur
         "l": l,
         "point": [point_source_magnification(x) for x in u],
         "disc": lumevaro.witt_mao_magnification(l, 1.0, rho),
-        "limb": [limb_darkened_magnification(x, rho) for x in l],
+        "limb": limb_darkened_magnification(l, rho),
     }
 
 
@@ -150,13 +160,22 @@ def print_table(times: Sequence[float], curve: Curve) -> None:
               f"{curve['disc'][i]:10.3f} {curve['limb'][i]:10.3f}")
 
 
+def check_against_ring_sum(curve: Curve, rho: float) -> None:
+    """Reports how far the native limb-darkened values are from the ring sum."""
+    worst = max(abs(a / ring_sum_magnification(x, rho) - 1.0)
+                for x, a in zip(curve["l"], curve["limb"]))
+    print(f"\nlimb_darkened_magnification against the sum of rings assembled in Python: "
+          f"largest relative difference {worst:.1e}")
+
+
 def check_profile_weighted_functions(curve: Curve, rho: float) -> None:
     """Reports how the module's profile-weighted functions compare."""
     l = curve["l"]
     integrated = lumevaro.integrated_witt_mao_magnification(l, 1.0, rho)
     worst = max(abs(a / b - 1.0) for a, b in zip(integrated, curve["disc"]))
-    print(f"\nintegrated_witt_mao_magnification: largest relative difference from the "
-          f"uniform disc {worst:.1e}: it weights the whole-disc value at every radius.")
+    print(f"\nintegrated_witt_mao_magnification (not a limb-darkened magnification): largest "
+          f"relative difference from the uniform disc {worst:.1e}: it weights the whole-disc "
+          f"value at every radius.")
     inside = [i for i, x in enumerate(l) if x < 1.0]
     if inside:
         ring_weighted = lumevaro.integrated_heyrovsky_magnification(
@@ -201,7 +220,7 @@ def plot(path: str, times: Sequence[float], curve: Curve, u0: float, te: float, 
         axes.plot(t, [curve["disc"][i] for i in shown], "C0-", lw=2,
                   label="uniform disc (witt_mao_magnification)")
         axes.plot(t, [curve["limb"][i] for i in shown], "C3-", lw=1.5,
-                  label="limb-darkened, coefficient 0.6 (rings)")
+                  label="limb-darkened, linear law 0.6 (limb_darkened_magnification)")
         axes.set_xlabel("t - t0 [days]")
         axes.set_ylabel("magnification")
         axes.grid(alpha=0.3)
@@ -266,7 +285,9 @@ def main(argv: Sequence[str] | None = None) -> None:
     if not os.path.isdir(folder):
         parser.error(f"argument --output: no folder {folder} to write {options.output} in")
 
-    print_table(TABLE_TIMES, light_curve(TABLE_TIMES, options.u0, options.te, options.rho))
+    table = light_curve(TABLE_TIMES, options.u0, options.te, options.rho)
+    print_table(TABLE_TIMES, table)
+    check_against_ring_sum(table, options.rho)
 
     times, peak_window = light_curve_times(options.te, options.rho)
     curve = light_curve(times, options.u0, options.te, options.rho)

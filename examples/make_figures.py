@@ -1,4 +1,4 @@
-"""The two figures of the README, written into one folder.
+"""The three figures of the README, written into one folder.
 
 magnification.png
     Magnification against the lens-source separation l (source radii) for
@@ -21,6 +21,7 @@ import argparse
 import math
 import pathlib
 from collections.abc import Sequence
+from typing import Any, Literal
 
 import matplotlib
 
@@ -48,14 +49,14 @@ def magnification_curves(l: Sequence[float], rho: float) -> dict[str, list[float
         "point": [point_source_magnification(rho * x) for x in l],
         "disc": lumevaro.witt_mao_magnification(l, 1.0, rho),
         "ring": [lumevaro.heyrovsky_magnification(x, 1.0, 1.0, rho) for x in l],
-        "limb": [limb_darkened_magnification(x, rho) for x in l],
+        "limb": limb_darkened_magnification(l, rho),
     }
 
 
 STYLES = {
     "point": dict(color="k", ls="--", lw=1.0, label="point source"),
     "disc": dict(color="C0", ls="-", lw=2.0, label="uniform disc (Witt\N{EN DASH}Mao)"),
-    "limb": dict(color="C3", ls="-", lw=1.2, label="limb-darkened disc (sum of rings)"),
+    "limb": dict(color="C3", ls="-", lw=1.2, label="limb-darkened disc (linear law 0.6)"),
     "ring": dict(color="C2", ls=":", lw=1.5, label="thin ring at the limb, r = 1 (Heyrovsky)"),
 }
 
@@ -102,6 +103,77 @@ def light_curve_figure(path: pathlib.Path, u0: float = 0.001, te: float = 20.0,
     plot(str(path), times, light_curve(times, u0, te, rho), u0, te, rho, peak_window)
 
 
+Law = Literal["uniform", "linear", "quadratic", "square-root", "logarithmic", "power-2", "claret"]
+
+# Laws with typical coefficients (in the published conventions) for the figure.
+LAWS: list[tuple[Law, list[float], str]] = [
+    ("uniform", [], "uniform disc"),
+    ("linear", [0.6], "linear u = 0.6"),
+    ("quadratic", [0.4, 0.25], "quadratic (0.4, 0.25)"),
+    ("square-root", [0.3, 0.4], "square-root (0.3, 0.4)"),
+    ("logarithmic", [0.6, 0.2], "logarithmic (0.6, 0.2)"),
+    ("power-2", [0.6, 0.6], "power-2 (0.6, 0.6)"),
+    ("claret", [0.5, 0.2, 0.1, -0.05], "Claret (0.5, 0.2, 0.1, \N{MINUS SIGN}0.05)"),
+]
+
+
+def brightness(law: str, c: Sequence[float], r: float) -> float:
+    """The law's surface brightness at radius r (source radii), 1 at the centre."""
+    mu = math.sqrt(max(0.0, 1.0 - r * r))
+    if law == "uniform":
+        return 1.0
+    if law == "linear":
+        return 1.0 - c[0] * (1.0 - mu)
+    if law == "quadratic":
+        return 1.0 - c[0] * (1.0 - mu) - c[1] * (1.0 - mu) ** 2
+    if law == "square-root":
+        return 1.0 - c[0] * (1.0 - mu) - c[1] * (1.0 - math.sqrt(mu))
+    if law == "logarithmic":
+        return 1.0 - c[0] * (1.0 - mu) - c[1] * (mu * math.log(mu) if mu > 0.0 else 0.0)
+    if law == "power-2":
+        return 1.0 - c[0] * (1.0 - math.pow(mu, c[1]))
+    return 1.0 - sum(a * (1.0 - math.pow(mu, k / 2.0)) for k, a in enumerate(c, start=1))
+
+
+def limb_darkening_figure(path: pathlib.Path, u0: float = 0.001, te: float = 20.0,
+                          rho: float = 0.01) -> None:
+    window = 1.5 * te * rho  # the lens moves 1.5 source radii either side of the peak
+    times = [-window + 2.0 * window * i / 1000 for i in range(1001)]
+    l = [math.hypot(u0, t / te) / rho for t in times]
+    curves = {law: lumevaro.limb_darkened_magnification(l, 1.0, rho, law, c)
+              for law, c, _ in LAWS}
+    figure, (profiles, crossing, departure) = plt.subplots(
+        1, 3, figsize=(15, 4.6), gridspec_kw={"width_ratios": [2, 3, 3]})
+    radii = [i / 400 for i in range(401)]
+    for index, (law, c, label) in enumerate(LAWS):
+        style: dict[str, Any] = dict(color="k" if law == "uniform" else f"C{index - 1}",
+                                     lw=2.0 if law == "uniform" else 1.2, label=label)
+        profiles.plot(radii, [brightness(law, c, r) for r in radii], **style)
+        crossing.plot(times, curves[law], **style)
+        departure.plot(times, [a / d - 1.0 for a, d in zip(curves[law], curves["uniform"])],
+                       **style)
+    profiles.set_xlabel("radius r  [source radii]")
+    profiles.set_ylabel("surface brightness I(r) / I(0)")
+    profiles.set_title("the laws")
+    crossing.set_xlabel("t − t0  [days]")
+    crossing.set_ylabel("magnification")
+    crossing.set_title(f"source crossing: u0 = {u0}, tE = {te} d, "
+                       f"ρ = {rho}")
+    departure.set_xlabel("t − t0  [days]")
+    departure.set_ylabel("A / A(uniform disc) − 1")
+    departure.set_title("departure from the uniform disc")
+    edge = te * math.sqrt(max(rho * rho - u0 * u0, 0.0))
+    for panel in (crossing, departure):
+        for t in (-edge, edge):
+            panel.axvline(t, color="grey", lw=0.8, ls=":")
+    for panel in (profiles, crossing, departure):
+        panel.grid(alpha=0.3)
+    profiles.legend(loc="lower left", fontsize=8)
+    figure.tight_layout()
+    figure.savefig(path, dpi=100)
+    plt.close(figure)
+
+
 def main(argv: Sequence[str] | None = None) -> None:
     parser = argparse.ArgumentParser(description=(__doc__ or "").splitlines()[0])
     parser.add_argument("folder", nargs="?", default="docs",
@@ -113,6 +185,8 @@ def main(argv: Sequence[str] | None = None) -> None:
     magnification_figure(folder / "magnification.png")
     print(f"written {folder / 'magnification.png'}")
     light_curve_figure(folder / "light_curve.png")
+    limb_darkening_figure(folder / "limb_darkening.png")
+    print(f"written {folder / 'limb_darkening.png'}")
 
 
 if __name__ == "__main__":

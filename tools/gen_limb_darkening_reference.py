@@ -64,6 +64,9 @@ Checks (run with --check; results as printed on the last run):
   * the same references with 20 more digits of working precision, every law
     and table at once; worst relative change:
       rho 0.01, l 1 - 1e-12 .................. 1.1e-30
+      rho 0.01, l 1 + 1e-15 .................. 1.7e-34
+      rho 10, l 1 - 1e-12 .................... 5.4e-28
+      rho 10, l 1 + 1e-15 .................... 6.3e-33
 
 Output: tests/data/limb_darkening_reference.csv with columns law,
 coefficients (space-separated Python float literals, empty for the uniform law

@@ -166,7 +166,7 @@ def limb_darkened_magnification(
     - "claret": [a1, a2, a3, a4] -- I = 1 - sum_k ak (1 - mu**(k/2)).
 
     Coefficients must be finite; ones that make I negative somewhere are used
-    as written. Returns one dimensionless magnification per separation, in
+    as written, but a source of no net flux is refused. Returns one dimensionless magnification per separation, in
     the order of ``l``. A bad value raises ValueError naming the argument
     (with the index for list items, e.g. ``l[3]``); an unknown law or a
     wrong number of coefficients raises ValueError too.

@@ -1,5 +1,6 @@
 """The examples run, and what they compute is sound: the light curve's ring
-quadrature, the fit's recovery of the event, the cluster's bit-for-bit
+quadrature and its agreement with the native limb-darkened magnification, the
+fit's recovery of the event with its limb darkening, the cluster's bit-for-bit
 equality with the serial results and the figures."""
 
 import importlib.util
@@ -57,6 +58,15 @@ def test_limb_darkened_ring_weights_carry_the_whole_flux(light_curve):
         assert all(0.0 < r < 1.0 for r in radii) and l not in radii
 
 
+@pytest.mark.parametrize("l", [0.1, 0.5, 0.999, 1.0, 1.001, 1.3, 10.0])
+def test_native_limb_darkening_is_the_ring_sum(light_curve, l):
+    # Two independent ways to the same integral: the native function and the
+    # rings summed with the example's tanh-sinh weights.
+    rho = 0.01
+    (native,) = light_curve.limb_darkened_magnification([l], rho)
+    assert native == pytest.approx(light_curve.ring_sum_magnification(l, rho), rel=1e-9)
+
+
 def test_limb_darkening_brightens_the_centre_and_dims_the_limb(light_curve):
     rho = 0.01
     centre, limb = light_curve.light_curve([0.0, 0.199], 0.001, 20.0, rho)["limb"]
@@ -74,6 +84,8 @@ def test_light_curve_prints_the_table_and_writes_the_plot(tmp_path):
     assert float(first_row[4]) == pytest.approx(
         lumevaro.witt_mao_magnification([0.1], 1.0, 0.01)[0], abs=1e-3)
     assert "too erratic to plot" in "\n".join(lines)
+    (ring_check,) = [line for line in lines if "sum of rings" in line]
+    assert float(ring_check.rsplit(" ", 1)[1]) < 1e-9
     if importlib.util.find_spec("matplotlib") is None:
         assert not output.exists()
     else:
@@ -125,7 +137,7 @@ def test_cluster_grid_equals_the_serial_grid_bit_for_bit(tmp_path):
 def test_figures_are_written(tmp_path):
     pytest.importorskip("matplotlib")
     run("make_figures", tmp_path / "figures", cwd=tmp_path)
-    for name in ("magnification.png", "light_curve.png"):
+    for name in ("magnification.png", "light_curve.png", "limb_darkening.png"):
         assert (tmp_path / "figures" / name).read_bytes()[:8] == PNG_SIGNATURE
 
 
