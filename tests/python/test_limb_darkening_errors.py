@@ -79,9 +79,10 @@ def dark_limb_laws(draw):
 def tables(draw, min_rows=2, max_rows=30):
     """A valid table: radii from exactly 0 to exactly 1, strictly ascending;
     brightnesses non-negative and not all zero."""
-    inner = draw(st.lists(st.floats(1e-9, 1.0, exclude_max=True), min_size=min_rows - 2,
+    # Rows at least 1e-6 source radii wide, as the function asks (2e-6 apart).
+    inner = draw(st.lists(st.integers(1, 499_999), min_size=min_rows - 2,
                           max_size=max_rows - 2, unique=True))
-    bl = [0.0] + sorted(inner) + [1.0]
+    bl = [0.0] + [i * 2e-6 for i in sorted(inner)] + [1.0]
     brightness = st.one_of(st.just(0.0), st.floats(1e-3, 10.0))
     bf = draw(st.lists(brightness, min_size=len(bl), max_size=len(bl)))
     assume(any(b > 0.0 for b in bf))

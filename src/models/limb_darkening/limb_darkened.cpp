@@ -28,6 +28,9 @@ constexpr double LARGEST_EXPONENT = 10.0;
 // Below this the limb's μ^(α−1) needs more pieces than the quadrature takes.
 constexpr double SMALLEST_EXPONENT = 0.05;
 constexpr double FLUX_CANCELLATION = 1e-9;
+// A narrower row would lose its width to the rounding of its ends in the
+// quadrature's variable (1e-16 absolute), and the 1e-10 with it.
+constexpr double NARROWEST_ROW = 1e-6;
 
 // A number as Python's repr() writes it.
 std::string number(double value) {
@@ -155,6 +158,10 @@ Checked<Magnifications> tabulated_limb_darkened_magnification(Separations l, dou
         if (!(bl[i] > bl[i - 1])) {
             return invalid("bl must be strictly ascending, but " + item("bl", i) + " = " + number(bl[i]) +
                            " follows " + item("bl", i - 1) + " = " + number(bl[i - 1]));
+        }
+        if (!(bl[i] - bl[i - 1] >= NARROWEST_ROW)) {
+            return invalid("bl's rows must be at least 1e-6 source radii wide, but " + item("bl", i) + " = " +
+                           number(bl[i]) + " follows " + item("bl", i - 1) + " = " + number(bl[i - 1]));
         }
     }
     if (bl.back() != 1.0) {

@@ -130,6 +130,13 @@ struct LimbVariable {
     // The half-angle map's poles t = ±i lie at x = e^(±iπ/(2k)), a distance
     // sin(π/(2k)) from the real axis; no piece is longer than that.
     double longest_piece() const { return std::sin(QUARTER_PI * (2.0 / k)); }
+    // 1 − x at radius r ∈ [0, 1], without cancellation: 1 − t = (r + r²/(1 + μ))/(1 + r).
+    double complement_at_radius(double r) const {
+        const double clamped = std::fmin(std::fmax(r, 0.0), 1.0);
+        const double mu = std::sqrt((1.0 - clamped) * (1.0 + clamped));
+        const double one_minus_t = (clamped + (clamped * clamped) / (1.0 + mu)) / (1.0 + clamped);
+        return complement_at(mu / (1.0 + clamped), one_minus_t);
+    }
     // x at radius r, clamped to [0, 1].
     double at_radius(double r) const {
         const double clamped = std::fmin(std::fmax(r, 0.0), 1.0);
@@ -200,6 +207,7 @@ private:
 // a node lies in once past it.
 struct Cut {
     double d;
+    double rem;  // the side's length less d, formed without cancellation
     int row;
 };
 
@@ -245,12 +253,15 @@ void side(double length, double scale, double longest, std::span<const Node> fir
     std::size_t cut = 0;
     int row = first_row;
     double start = 0.0;
+    double start_rem = length;
     for (const double end : ends) {
         while (start < end) {
             const bool cut_here = cut < cuts.size() && cuts[cut].d < end;
             const double stop = cut_here ? cuts[cut].d : end;
-            const double piece = stop - start;
-            const double after = (length - end) + (end - stop);
+            // Distances to the far end come exact with the cuts (a table row
+            // next to the far end keeps its width).
+            const double after = cut_here ? cuts[cut].rem : length - end;
+            const double piece = start_rem < start ? start_rem - after : stop - start;
             const bool at_focus = start == 0.0;
             const bool at_far_end = stop == length;
             std::span<const Node> rule = rules.plain;
@@ -267,6 +278,7 @@ void side(double length, double scale, double longest, std::span<const Node> fir
                 node(Place{start + piece * n.abscissa, after + piece * n.complement, row}, piece * n.weight);
             }
             start = stop;
+            start_rem = after;
             if (cut_here) row = cuts[cut++].row;
         }
     }
@@ -309,9 +321,10 @@ struct TableDensity {
     }
 };
 
-// The table rows' radii on one side, by distance from the focus, ascending:
-// `radii` ascending in r; toward_centre: the side runs from x_f towards
-// x = 1 (decreasing r), so that past r_j a node is in row j − 1, else in row j.
+// The table rows' radii on one side, by distance from the focus, ascending,
+// with their distance to the far end: `radii` ascending in r; toward_centre:
+// the side runs from x_f to x = 1 (decreasing r), so that past r_j a node is
+// in row j − 1, else from x_f to x = 0 and in row j.
 std::vector<Cut> row_cuts(const LimbVariable& v, std::span<const double> radii, double x_focus,
                           bool toward_centre) {
     std::vector<Cut> cuts;
@@ -320,9 +333,13 @@ std::vector<Cut> row_cuts(const LimbVariable& v, std::span<const double> radii, 
     cuts.reserve(radii.size());
     for (std::size_t j = 0; j < radii.size(); ++j) {
         const double x = v.at_radius(radii[j]);
-        const double d = toward_centre ? x - x_focus : x_focus - x;
+        const double one_minus_x = v.complement_at_radius(radii[j]);
+        // The far end is x = 1 towards the centre, x = 0 towards the limb;
+        // from the centre (x_f = 1) the distance is 1 − x itself.
+        const double d = toward_centre ? x - x_focus : (x_focus == 1.0 ? one_minus_x : x_focus - x);
+        const double rem = toward_centre ? one_minus_x : x;
         const int row = static_cast<int>(j) - (toward_centre ? 1 : 0);
-        if (d > 0.0 && row >= 0 && row < rows) cuts.push_back(Cut{d, row});
+        if (d > 0.0 && row >= 0 && row < rows) cuts.push_back(Cut{d, rem, row});
     }
     std::stable_sort(cuts.begin(), cuts.end(), [](const Cut& a, const Cut& b) { return a.d < b.d; });
     return cuts;

@@ -21,6 +21,7 @@
 #include "models/limb_darkening/uniform_disc.hpp"
 
 #include <cmath>
+#include <array>
 #include <atomic>
 #include <cstring>
 
@@ -29,12 +30,22 @@
 #endif
 
 #include "models/constants.hpp"
+#include "models/limb_darkening/far_field.hpp"
 
 namespace lumevaro::limb_darkening {
 
 namespace {
 
 constexpr double MEAN_AGREEMENT = 1e-9;
+// Beyond this ratio u/s the closed form's cancellation, ε(u/s)², would pass 1e-10.
+constexpr double SMALL_DISC = 1e3;
+
+// ⟨r^{2k}⟩ of a uniform disc: 1/(k + 1).
+constexpr std::array<double, FAR_FIELD_TERMS> UNIFORM_DISC_MOMENTS = [] {
+    std::array<double, FAR_FIELD_TERMS> moments{};
+    for (int k = 0; k < FAR_FIELD_TERMS; ++k) moments[k] = 1.0 / (k + 1);
+    return moments;
+}();
 constexpr int MAX_STEPS = 64;
 
 // (2/π)·[cel(kc, 1, a1, b1) + cel(kc, p2, a2, a2)], p2 > 0, the two integrals
@@ -76,6 +87,9 @@ double landen_pair(double kc, double a1, double b1, double p2, double a2) noexce
 double uniform_disc(double u, double s, double delta) noexcept {
     using models::HALF_PI, models::PI;
     if (delta == 0.0) return uniform_disc_on_edge(s);
+    // A disc far smaller than its distance: the closed form would cancel as
+    // (u/s)²; the series about the point source needs two or three terms.
+    if (u > SMALL_DISC * s) return far_field_magnification(u / s, s, UNIFORM_DISC_MOMENTS);
     const double sigma = u + s;
     const double delta2 = delta * delta;
     const double q2 = 4.0 + delta2;
@@ -141,7 +155,7 @@ __attribute__((target("avx2"))) void four_discs(const double* u, const double* s
     const Lanes kc2 = delta2 * (1.0 + 4.0 / (sigma * sigma)) / q2;
     const Lanes ratio = D / sigma;
     const Lanes one_minus_n = ratio * ratio;
-    const LaneMask special = (D == 0.0) | (kc2 == 0.0) | (one_minus_n == 0.0);
+    const LaneMask special = (D == 0.0) | (kc2 == 0.0) | (one_minus_n == 0.0) | (U > SMALL_DISC * S);
     if ((special[0] | special[1] | special[2] | special[3]) != 0) {
         for (int i = 0; i < 4; ++i) discs[i] = uniform_disc(u[i], s[i], delta[i]);
         return;

@@ -10,7 +10,8 @@ namespace lumevaro::limb_darkening {
 // the lens (both in Einstein radii), with delta = u − s supplied by the
 // caller to full relative accuracy (it is never formed here by subtraction).
 // Relative error within a few ulp wherever u ≤ 3s; further out the closed
-// form cancels as (u/s)² (see far_field.hpp for that regime).
+// form cancels as (u/s)², to 1e-10 at u = 1000s, beyond which the series
+// about the point source (far_field.hpp) takes over.
 double uniform_disc(double u, double s, double delta) noexcept;
 
 // uniform_disc for many discs: four at a time on AVX2 lanes where the CPU
