@@ -14,7 +14,7 @@
 // against a NaN argument.
 //
 // Measured against 40-digit values (|kc| from 1e-20 to 1e3, p from 1e-30 to
-// 1e3): within 4 ulp.
+// 1e3): within 6 ulp of the sum of its two terms' magnitudes.
 #include <cmath>
 
 #include "elliptic/bulirsch.hpp"
