@@ -128,6 +128,23 @@ PyResult<std::vector<double>> extract_sequence(PyObject* object) {
         reserve_hint(values, hint);
     }
 
+    if (PyList_CheckExact(object)) {
+        // A list's own iterator, step by step: the length read again before
+        // every item (a __float__ may change the list) and the item held
+        // while it converts; a float is read in place.
+        for (Py_ssize_t i = 0; i < PyList_GET_SIZE(object); ++i) {
+            PyObject* item = PyList_GET_ITEM(object, i);
+            if (PyFloat_CheckExact(item)) {
+                values.push_back(PyFloat_AS_DOUBLE(item));
+                continue;
+            }
+            const Owned held = Owned::borrow(item);
+            PyResult<double> value = extract_double(held.get());
+            if (!value) return value.take_error();
+            values.push_back(value.take_value());
+        }
+        return values;
+    }
     Owned iterator = Owned::steal(PyObject_GetIter(object));
     if (!iterator) return PyErr::fetch();
     while (Owned item = Owned::steal(PyIter_Next(iterator.get()))) {

@@ -200,3 +200,34 @@ def test_two_dimensional_arrays_are_refused_item_by_item():
     error = raised(wm, np.ones((2, 2)), 1.0, 0.1)
     assert type(error) is TypeError
     assert str(error).startswith("argument 'l': ")
+
+
+def test_a_list_changed_by_its_items_converts_as_its_iterator_reads_it():
+    # A list's items are read as list iteration reads them: the length looked
+    # at again before every item, so an item's __float__ that shortens or
+    # lengthens the list changes what follows, in an exact list as in a
+    # subclass (which converts through its iterator).
+    class Changing:
+        def __init__(self, change, value):
+            self.change, self.value = change, value
+
+        def __float__(self):
+            self.change()
+            return self.value
+
+    class Subclass(list):
+        pass
+
+    for kind in (list, Subclass):
+        shrinking = kind([0.5, 0.0, 3.0, 4.0])
+        shrinking[1] = Changing(lambda: shrinking.pop(), 2.0)
+        assert same_values(wm(shrinking, 1.0, 0.1), wm([0.5, 2.0, 3.0], 1.0, 0.1))
+
+        growing = kind([0.5, 0.0])
+        growing[1] = Changing(lambda: growing.append(7.0), 2.0)
+        assert same_values(wm(growing, 1.0, 0.1), wm([0.5, 2.0, 7.0], 1.0, 0.1))
+
+        # The item converting is held even when the list lets go of it.
+        dropping = kind([0.5, 0.0])
+        dropping[1] = Changing(lambda: dropping.clear(), 2.0)
+        assert same_values(wm(dropping, 1.0, 0.1), wm([0.5, 2.0], 1.0, 0.1))
