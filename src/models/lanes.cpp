@@ -133,6 +133,25 @@ void ring_lanes(InstructionSet set, double l, const double* r, std::size_t count
     }
 }
 
+std::size_t certified_lanes(InstructionSet set, bool power, const double* x, double* out,
+                            std::size_t count) {
+    switch (set) {
+        case InstructionSet::sse2:
+            return power ? lanes_sse2::certified_run<true>(x, out, count)
+                         : lanes_sse2::certified_run<false>(x, out, count);
+        case InstructionSet::avx2:
+            return power ? lanes_avx2::certified_run<true>(x, out, count)
+                         : lanes_avx2::certified_run<false>(x, out, count);
+        case InstructionSet::avx512:
+            return power ? lanes_avx512::certified_run<true>(x, out, count)
+                         : lanes_avx512::certified_run<false>(x, out, count);
+        case InstructionSet::scalar:
+            break;
+    }
+    for (std::size_t i = 0; i < count; ++i) out[i] = power ? std::pow(x[i], -1.5) : std::atan(x[i]);
+    return 0;
+}
+
 std::size_t lane_count(InstructionSet set) noexcept {
     switch (set) {
         case InstructionSet::sse2: return lanes_sse2::W;

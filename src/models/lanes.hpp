@@ -36,4 +36,11 @@ void ring_sum_lanes(InstructionSet set, double* sums, std::size_t count, double 
 void ring_lanes(InstructionSet set, double l, const double* r, std::size_t count, double re,
                 double rstar, double* out);
 
+// For the tests of the lanes' certified elementary functions: out[i] =
+// pow(x[i], -1.5) (power) or atan(x[i]), with the library's bits on every
+// lane, certified on the lanes or computed by the library; returns how many
+// the lanes certified.
+std::size_t certified_lanes(InstructionSet set, bool power, const double* x, double* out,
+                            std::size_t count);
+
 }  // namespace lumevaro
