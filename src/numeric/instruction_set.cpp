@@ -17,11 +17,17 @@ InstructionSet widest_supported() noexcept {
     return InstructionSet::sse2;
 }
 
+// True once the set in use was named in the environment or forced.
+std::atomic<bool> chosen{false};
+
 InstructionSet from_environment() noexcept {
     const char* requested = std::getenv("LUMEVARO_SIMD");
     if (requested != nullptr) {
         for (const InstructionSet set : ALL) {
-            if (instruction_set_name(set) == requested && instruction_set_supported(set)) return set;
+            if (instruction_set_name(set) == requested && instruction_set_supported(set)) {
+                chosen.store(true, std::memory_order_relaxed);
+                return set;
+            }
         }
     }
     return widest_supported();
@@ -55,8 +61,17 @@ InstructionSet active_instruction_set() noexcept {
     return static_cast<InstructionSet>(set);
 }
 
+InstructionSet instruction_set_up_to(InstructionSet widest) noexcept {
+    const InstructionSet set = active_instruction_set();
+    if (chosen.load(std::memory_order_relaxed) || set <= widest) return set;
+    return widest;
+}
+
 InstructionSet force_instruction_set(InstructionSet set) noexcept {
-    if (instruction_set_supported(set)) active.store(static_cast<int>(set), std::memory_order_relaxed);
+    if (instruction_set_supported(set)) {
+        chosen.store(true, std::memory_order_relaxed);
+        active.store(static_cast<int>(set), std::memory_order_relaxed);
+    }
     return active_instruction_set();
 }
 

@@ -17,6 +17,11 @@ bool instruction_set_supported(InstructionSet set) noexcept;
 // The set in use: read from the environment on first use, or as forced.
 InstructionSet active_instruction_set() noexcept;
 
+// The set for a kernel that runs no faster on wider lanes than on `widest`:
+// the set in use, narrowed to `widest` unless the environment or
+// force_instruction_set chose it, so that a chosen set runs every kernel.
+InstructionSet instruction_set_up_to(InstructionSet widest) noexcept;
+
 // Makes `set` the one in use, if supported (for tests and benchmarks); returns
 // the set now in use.
 InstructionSet force_instruction_set(InstructionSet set) noexcept;

@@ -153,6 +153,14 @@ TEST(InstructionSet, ForcingAnUnsupportedSetKeepsTheCurrentOne) {
     EXPECT_EQ(active_instruction_set(), before);
 }
 
+TEST(InstructionSet, AForcedSetRunsEvenTheKernelsThatPreferNarrowerLanes) {
+    const InstructionSet before = active_instruction_set();
+    for (const InstructionSet set : VECTOR_SETS) {
+        if (force_instruction_set(set) == set) EXPECT_EQ(instruction_set_up_to(InstructionSet::sse2), set);
+    }
+    force_instruction_set(before);
+}
+
 namespace {
 
 // Ring radii: the band around the lens, both sides of the limb, negative
