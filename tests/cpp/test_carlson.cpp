@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstdint>
 #include <cstring>
 #include <limits>
 #include <string_view>
@@ -11,6 +12,7 @@
 #include "checks.hpp"
 #include "elliptic/carlson.hpp"
 #include "elliptic/carlson/duplication.hpp"
+#include "numeric/min_max.hpp"
 
 using namespace lumevaro;
 using checks::expect_rel;
@@ -216,4 +218,27 @@ TEST(Elliprj, NaNArgumentsFailAsTheStepCapDoes) {
     EXPECT_TRUE(fails_with(elliprj(0.0, NaN, 1.0, NaN), RJ_NO_CONVERGENCE));
     // One step inside the condition: Q infinite, δ NaN, still the loop's cap.
     EXPECT_TRUE(fails_with(elliprj(Inf, 1.0, 2.0, Inf), RJ_NO_CONVERGENCE));
+}
+
+TEST(MinMax, InlineMinimumAndMaximumHaveTheLibrarysBits) {
+    // Every pair of signed zeros, numbers, infinities and quiet and
+    // signalling NaNs of both signs and distinct payloads.
+    auto from_bits = [](std::uint64_t bits) {
+        double v;
+        std::memcpy(&v, &bits, sizeof v);
+        return v;
+    };
+    const double values[] = {0.0, -0.0, 1.0, -1.0, 0.5, 5e-324, -5e-324, Inf, -Inf,
+                             from_bits(0x7ff8000000000001), from_bits(0xfff8000000000002),
+                             from_bits(0x7ff0000000000003), from_bits(0xfff0000000000004)};
+    for (const double x : values) {
+        for (const double y : values) {
+            // Through volatile, so that the library is called.
+            volatile double vx = x, vy = y;
+            const double min = std::fmin(vx, vy), max = std::fmax(vx, vy);
+            const double inline_min = nan_ignoring_min(x, y), inline_max = nan_ignoring_max(x, y);
+            EXPECT_EQ(std::memcmp(&min, &inline_min, sizeof min), 0) << std::hexfloat << x << " " << y;
+            EXPECT_EQ(std::memcmp(&max, &inline_max, sizeof max), 0) << std::hexfloat << x << " " << y;
+        }
+    }
 }

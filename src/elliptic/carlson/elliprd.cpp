@@ -13,13 +13,14 @@
 #include <utility>
 
 #include "elliptic/carlson.hpp"
+#include "numeric/min_max.hpp"
 #include "elliptic/carlson/duplication.hpp"
 
 namespace lumevaro {
 
 Real elliprd(double x, double y, double z) noexcept {
     using namespace carlson;
-    if (std::fmin(x, y) < 0.0 || x + y == 0.0) {
+    if (nan_ignoring_min(x, y) < 0.0 || x + y == 0.0) {
         return Failure{"elliprd: x and y must be non-negative, and at most one can be zero."};
     }
     if (z <= 0.0) {
@@ -58,7 +59,8 @@ Real elliprd(double x, double y, double z) noexcept {
     }
 
     const double A0 = (x + y + 3.0 * z) / 5.0;
-    double Q = RD_STOP_FACTOR * RD_STOP_SCALE * std::fmax(std::fmax(A0 - x, A0 - y), A0 - z);
+    double Q = RD_STOP_FACTOR * RD_STOP_SCALE *
+               nan_ignoring_max(nan_ignoring_max(A0 - x, A0 - y), A0 - z);
     double A = A0;
     double xn = x, yn = y, zn = z;
     double phi = 1.0;

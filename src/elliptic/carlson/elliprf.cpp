@@ -15,6 +15,7 @@
 #include <utility>
 
 #include "elliptic/carlson.hpp"
+#include "numeric/min_max.hpp"
 #include "elliptic/carlson/duplication.hpp"
 
 namespace lumevaro {
@@ -27,12 +28,12 @@ constexpr Failure RF_NO_CONVERGENCE{"elliprf: Failed to converge."};
 
 Real elliprf(double x, double y, double z) noexcept {
     using namespace carlson;
-    // std::fmin/std::fmax ignore a NaN operand (IEEE minNum/maxNum), so a NaN
+    // The minimum ignores a NaN operand (as fmin, IEEE minNum), so a NaN
     // argument does not by itself trip these checks.
-    if (std::fmin(std::fmin(x, y), z) < 0.0) {
+    if (nan_ignoring_min(nan_ignoring_min(x, y), z) < 0.0) {
         return RF_DOMAIN;
     }
-    if (std::fmin(std::fmin(y + z, x + y), x + z) == 0.0) {
+    if (nan_ignoring_min(nan_ignoring_min(y + z, x + y), x + z) == 0.0) {
         return RF_DOMAIN;
     }
 
@@ -79,8 +80,9 @@ Real elliprf(double x, double y, double z) noexcept {
 
     const double A0 = (x + y + z) / 3.0;
     double Q = RF_STOP_SCALE *
-               std::fmax(std::fmax(std::fmax(std::fabs(A0), std::fabs(A0 - x)), std::fabs(A0 - y)),
-                         std::fabs(A0 - z));
+               nan_ignoring_max(nan_ignoring_max(nan_ignoring_max(std::fabs(A0), std::fabs(A0 - x)),
+                                                 std::fabs(A0 - y)),
+                                std::fabs(A0 - z));
     double A = A0;
     double xn = x, yn = y, zn = z;
     double f = 1.0;

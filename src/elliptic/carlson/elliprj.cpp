@@ -16,6 +16,7 @@
 #include <utility>
 
 #include "elliptic/carlson.hpp"
+#include "numeric/min_max.hpp"
 #include "elliptic/carlson/duplication.hpp"
 
 namespace lumevaro {
@@ -28,10 +29,10 @@ constexpr Failure RJ_NO_CONVERGENCE{"elliprj: Fail to converge"};
 }  // namespace
 
 Real elliprj(double x, double y, double z, double p) noexcept {
-    if (std::fmin(std::fmin(x, y), z) < 0.0) {
+    if (nan_ignoring_min(nan_ignoring_min(x, y), z) < 0.0) {
         return RJ_DOMAIN;
     }
-    if (std::fmin(std::fmin(y + z, x + y), x + z) == 0.0) {
+    if (nan_ignoring_min(nan_ignoring_min(y + z, x + y), x + z) == 0.0) {
         return RJ_DOMAIN;
     }
     if (p == 0.0) {
@@ -46,7 +47,7 @@ Real elliprj(double x, double y, double z, double p) noexcept {
             // RJ(x, x, x, p) = 3 (RC(x, p) − 1/√x) / (x − p) cancels as ε·x/|x − p|:
             // for p within a factor 1.2 of x (as for y = z below) the
             // duplication is used instead.
-            if (!(p > 0.0 && std::fmax(p, x) / std::fmin(p, x) <= 1.2)) {
+            if (!(p > 0.0 && nan_ignoring_max(p, x) / nan_ignoring_min(p, x) <= 1.2)) {
                 const Real rc = elliprc(x, p);
                 if (!rc) {
                     return rc;
@@ -61,7 +62,7 @@ Real elliprj(double x, double y, double z, double p) noexcept {
         if (y == p) {
             return elliprd(x, y, y);
         }
-        if (std::fmax(p, y) / std::fmin(p, y) > 1.2) {
+        if (nan_ignoring_max(p, y) / nan_ignoring_min(p, y) > 1.2) {
             // RJ(x, y, y, p) = 3 (RC(x, y) − RC(x, p)) / (p − y)
             const Real rc_y = elliprc(x, y);
             if (!rc_y) {
@@ -125,8 +126,9 @@ RjStart rj_start(double x, double y, double z, double p) noexcept {
     const double delta = (p - x) * (p - y) * (p - z);
     const double Q =
         RJ_STOP_SCALE *
-        std::fmax(std::fmax(std::fmax(std::fabs(A0 - x), std::fabs(A0 - y)), std::fabs(A0 - z)),
-                  std::fabs(A0 - p));
+        nan_ignoring_max(nan_ignoring_max(nan_ignoring_max(std::fabs(A0 - x), std::fabs(A0 - y)),
+                                          std::fabs(A0 - z)),
+                         std::fabs(A0 - p));
     return RjStart{A0, delta, Q};
 }
 
