@@ -1,5 +1,6 @@
 // The lane kernels for each instruction set: lanes.inc compiled three times, for SSE2 (2 lanes), AVX2 (4) and AVX-512 (8), each in
-// its own namespace and target region, and chosen at run time. Nothing in the
+// its own namespace and target region, with the set's square root and mask
+// to bits, and chosen at run time. Nothing in the
 // regions is shared with the rest of the program, so no function compiled
 // for a wider set can be called on a processor without it.
 // The vector arguments of the always-inlined templates (Horner, the closing
@@ -30,6 +31,10 @@ typedef long long M __attribute__((vector_size(16)));
 [[gnu::always_inline]] inline V vsqrt(V x) {
     return reinterpret_cast<V>(_mm_sqrt_pd(reinterpret_cast<__m128d>(x)));
 }
+// Bit i set for lane i of a mask (lanes all ones or all zeros).
+[[gnu::always_inline]] inline unsigned lane_bits(M mask) {
+    return static_cast<unsigned>(_mm_movemask_pd(reinterpret_cast<__m128d>(mask)));
+}
 #include "elliptic/carlson/closing_series.inc"
 #include "elliptic/legendre/horner.inc"
 #include "models/lanes.inc"
@@ -47,6 +52,9 @@ typedef double V __attribute__((vector_size(32)));
 typedef long long M __attribute__((vector_size(32)));
 [[gnu::always_inline]] inline V vsqrt(V x) {
     return reinterpret_cast<V>(_mm256_sqrt_pd(reinterpret_cast<__m256d>(x)));
+}
+[[gnu::always_inline]] inline unsigned lane_bits(M mask) {
+    return static_cast<unsigned>(_mm256_movemask_pd(reinterpret_cast<__m256d>(mask)));
 }
 #include "elliptic/carlson/closing_series.inc"
 #include "elliptic/legendre/horner.inc"
@@ -73,6 +81,10 @@ typedef long long M __attribute__((vector_size(64)));
 [[gnu::always_inline]] inline V vsqrt(V x) {
     const __m512d v = reinterpret_cast<__m512d>(x);
     return reinterpret_cast<V>(_mm512_mask_sqrt_pd(v, 0xFF, v));
+}
+[[gnu::always_inline]] inline unsigned lane_bits(M mask) {
+    const __m512i m = reinterpret_cast<__m512i>(mask);
+    return static_cast<unsigned>(_mm512_test_epi64_mask(m, m));
 }
 #include "elliptic/carlson/closing_series.inc"
 #include "elliptic/legendre/horner.inc"
