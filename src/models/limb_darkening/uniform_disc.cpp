@@ -48,39 +48,14 @@ constexpr std::array<double, FAR_FIELD_TERMS> UNIFORM_DISC_MOMENTS = [] {
 }();
 constexpr int MAX_STEPS = 64;
 
-// (2/π)·[cel(kc, 1, a1, b1) + cel(kc, p2, a2, a2)], p2 > 0, the two integrals
-// carried through one Landen loop.
-double landen_pair(double kc, double a1, double b1, double p2, double a2) noexcept {
-    kc = std::fabs(kc);
-    double e = kc;
-    double m = 1.0;
-    double p1 = 1.0;
-    p2 = std::sqrt(p2);
-    double b2 = a2 / p2;
-    for (int step = 0; step < MAX_STEPS; ++step) {
-        const double inverse1 = 1.0 / p1;
-        const double inverse2 = 1.0 / p2;
-        const double f1 = a1;
-        const double f2 = a2;
-        a1 = a1 + b1 * inverse1;
-        a2 = a2 + b2 * inverse2;
-        const double g1 = e * inverse1;
-        const double g2 = e * inverse2;
-        b1 = b1 + f1 * g1;
-        b2 = b2 + f2 * g2;
-        b1 = b1 + b1;
-        b2 = b2 + b2;
-        p1 = g1 + p1;
-        p2 = g2 + p2;
-        const double previous = m;
-        m = kc + m;
-        if (std::fabs(previous - kc) <= previous * MEAN_AGREEMENT) break;
-        kc = std::sqrt(e);
-        kc = kc + kc;
-        e = kc * m;
-    }
-    return (a1 * m + b1) / (m * (m + p1)) + (a2 * m + b2) / (m * (m + p2));
-}
+// What the Landen loop needs of its number type, for a double: its live
+// flag is a bool.
+[[gnu::always_inline]] inline double root(double x) { return std::sqrt(x); }
+[[gnu::always_inline]] inline double magnitude(double x) { return std::fabs(x); }
+[[gnu::always_inline]] inline bool still_live(bool live, bool converged) { return live && !converged; }
+[[gnu::always_inline]] inline bool any_live(bool live) { return live; }
+
+#include "models/limb_darkening/landen_pair.inc"
 
 }  // namespace
 
@@ -107,7 +82,9 @@ double uniform_disc(double u, double s, double delta) noexcept {
     const double c_k = -(delta * (8.0 + delta * sigma)) / (2.0 * s2 * q);
     const double c_pi = (2.0 * delta2 * (1.0 + s2)) / (s2 * sigma * q);
 
-    return (HALF_PI * landen_pair(kc, c_e + c_k, c_k + c_e * kc2, one_minus_n, c_pi)) / PI;
+    const double pair = landen_pair(std::fabs(kc), c_e + c_k, c_k + c_e * kc2,
+                                    std::sqrt(one_minus_n), c_pi, true, 1.0);
+    return (HALF_PI * pair) / PI;
 }
 
 // On the edge the K and Π terms vanish and m = 1:
@@ -123,25 +100,40 @@ double uniform_disc_on_edge(double s) noexcept {
 // ---------------------------------------------------------------------------
 // Four discs at once on AVX2 lanes: lane by lane the same IEEE operations in
 // the same order as uniform_disc (no fused multiply-add: the build forbids
-// contraction), with the lanes whose Landen loop has converged frozen rather
-// than stepped on, so every lane gives uniform_disc's bits. Lanes on the
-// edge, or whose complements underflow, go one by one.
+// contraction), through the same Landen loop compiled for the lanes, so every
+// lane gives uniform_disc's bits. Lanes on the edge, or whose complements
+// underflow, go one by one.
 #if defined(__x86_64__)
+#if defined(__clang__)
+#pragma clang attribute push(__attribute__((target("avx2"))), apply_to = function)
+#else
+#pragma GCC push_options
+#pragma GCC target("avx2")
+#endif
 namespace {
+namespace avx2 {
 
+// What the Landen loop needs of four lanes; a lane is live while its mask is
+// all ones.
 using Lanes = double __attribute__((vector_size(32)));
 using LaneMask = long long __attribute__((vector_size(32)));
 
-__attribute__((target("avx2"))) Lanes lane_sqrt(Lanes x) {
+[[gnu::always_inline]] inline Lanes root(Lanes x) {
     return reinterpret_cast<Lanes>(_mm256_sqrt_pd(reinterpret_cast<__m256d>(x)));
 }
-
-__attribute__((target("avx2"))) Lanes lane_fabs(Lanes x) {
+[[gnu::always_inline]] inline Lanes magnitude(Lanes x) {
     return reinterpret_cast<Lanes>(_mm256_andnot_pd(_mm256_set1_pd(-0.0), reinterpret_cast<__m256d>(x)));
 }
+[[gnu::always_inline]] inline LaneMask still_live(LaneMask live, LaneMask converged) {
+    return live & ~converged;
+}
+[[gnu::always_inline]] inline bool any_live(LaneMask live) {
+    return (live[0] | live[1] | live[2] | live[3]) != 0;
+}
 
-__attribute__((target("avx2"))) void four_discs(const double* u, const double* s, const double* delta,
-                                                double* discs) {
+#include "models/limb_darkening/landen_pair.inc"
+
+void four_discs(const double* u, const double* s, const double* delta, double* discs) {
     using models::HALF_PI, models::PI;
     Lanes U, S, D;
     std::memcpy(&U, u, sizeof U);
@@ -150,7 +142,7 @@ __attribute__((target("avx2"))) void four_discs(const double* u, const double* s
     const Lanes sigma = U + S;
     const Lanes delta2 = D * D;
     const Lanes q2 = 4.0 + delta2;
-    const Lanes q = lane_sqrt(q2);
+    const Lanes q = root(q2);
     const Lanes s2 = S * S;
     const Lanes kc2 = delta2 * (1.0 + 4.0 / (sigma * sigma)) / q2;
     const Lanes ratio = D / sigma;
@@ -164,50 +156,21 @@ __attribute__((target("avx2"))) void four_discs(const double* u, const double* s
     const Lanes c_k = -(D * (8.0 + D * sigma)) / (2.0 * s2 * q);
     const Lanes c_pi = (2.0 * delta2 * (1.0 + s2)) / (s2 * sigma * q);
 
-    // landen_pair, lane by lane.
-    Lanes kc = lane_fabs(lane_sqrt(kc2));
-    Lanes a1 = c_e + c_k;
-    Lanes b1 = c_k + c_e * kc2;
-    Lanes a2 = c_pi;
-    Lanes p2 = lane_sqrt(one_minus_n);
-    Lanes b2 = a2 / p2;
-    Lanes e = kc;
-    Lanes m = Lanes{1.0, 1.0, 1.0, 1.0};
-    Lanes p1 = m;
-    LaneMask live = LaneMask{-1, -1, -1, -1};
-    for (int step = 0; step < MAX_STEPS; ++step) {
-        const Lanes inverse1 = 1.0 / p1;
-        const Lanes inverse2 = 1.0 / p2;
-        const Lanes g1 = e * inverse1;
-        const Lanes g2 = e * inverse2;
-        const Lanes next_a1 = a1 + b1 * inverse1;
-        const Lanes next_a2 = a2 + b2 * inverse2;
-        Lanes next_b1 = b1 + a1 * g1;
-        Lanes next_b2 = b2 + a2 * g2;
-        next_b1 = next_b1 + next_b1;
-        next_b2 = next_b2 + next_b2;
-        const Lanes previous = m;
-        const Lanes next_m = kc + m;
-        a1 = live ? next_a1 : a1;
-        a2 = live ? next_a2 : a2;
-        b1 = live ? next_b1 : b1;
-        b2 = live ? next_b2 : b2;
-        p1 = live ? g1 + p1 : p1;
-        p2 = live ? g2 + p2 : p2;
-        m = live ? next_m : m;
-        live = live & ~(lane_fabs(previous - kc) <= previous * MEAN_AGREEMENT);
-        if ((live[0] | live[1] | live[2] | live[3]) == 0) break;
-        Lanes next_kc = lane_sqrt(e);
-        next_kc = next_kc + next_kc;
-        kc = live ? next_kc : kc;
-        e = live ? next_kc * m : e;
-    }
-    const Lanes pair = (a1 * m + b1) / (m * (m + p1)) + (a2 * m + b2) / (m * (m + p2));
+    const Lanes one = {1.0, 1.0, 1.0, 1.0};
+    const Lanes pair = landen_pair(magnitude(root(kc2)), c_e + c_k, c_k + c_e * kc2,
+                                   root(one_minus_n), c_pi, LaneMask{-1, -1, -1, -1}, one);
     const Lanes result = (HALF_PI * pair) / PI;
     std::memcpy(discs, &result, sizeof result);
 }
 
+
+}  // namespace avx2
 }  // namespace
+#if defined(__clang__)
+#pragma clang attribute pop
+#else
+#pragma GCC pop_options
+#endif
 #endif
 
 namespace {
@@ -236,7 +199,7 @@ void uniform_discs(std::span<const double> u, std::span<const double> s, std::sp
     std::size_t i = 0;
 #if defined(__x86_64__)
     if (lanes() == 4) {
-        for (; i + 4 <= discs.size(); i += 4) four_discs(&u[i], &s[i], &delta[i], &discs[i]);
+        for (; i + 4 <= discs.size(); i += 4) avx2::four_discs(&u[i], &s[i], &delta[i], &discs[i]);
     }
 #endif
     for (; i < discs.size(); ++i) discs[i] = uniform_disc(u[i], s[i], delta[i]);
