@@ -1,8 +1,9 @@
-// The lane kernels for each instruction set: lanes.inc compiled three times, for SSE2 (2 lanes), AVX2 (4) and AVX-512 (8), each in
-// its own namespace and target region, with the set's square root and mask
-// to bits, and chosen at run time. Nothing in the
-// regions is shared with the rest of the program, so no function compiled
-// for a wider set can be called on a processor without it.
+// The lane kernels for each instruction set: lanes.inc compiled three times,
+// for SSE2 (2 lanes), AVX2 (4) and AVX-512 (8), each in its own namespace
+// and target region (numeric/target_region.hpp), with the set's square root
+// and mask to bits, and chosen at run time. Nothing in the regions is shared
+// with the rest of the program, so no function compiled for a wider set can
+// be called on a processor without it.
 // The vector arguments of the always-inlined templates (Horner, the closing
 // series) never cross a call, so their ABI does not matter.
 #pragma GCC diagnostic ignored "-Wpsabi"
@@ -21,6 +22,7 @@
 #include "models/constants.hpp"
 #include "models/lanes.hpp"
 #include "models/models.hpp"
+#include "numeric/target_region.hpp"
 
 namespace lumevaro {
 
@@ -40,12 +42,7 @@ typedef long long M __attribute__((vector_size(16)));
 #include "models/lanes.inc"
 }  // namespace lanes_sse2
 
-#if defined(__clang__)
-#pragma clang attribute push(__attribute__((target("avx2"))), apply_to = function)
-#else
-#pragma GCC push_options
-#pragma GCC target("avx2")
-#endif
+LUMEVARO_TARGET_AVX2_BEGIN
 namespace lanes_avx2 {
 constexpr int W = 4;
 typedef double V __attribute__((vector_size(32)));
@@ -60,18 +57,9 @@ typedef long long M __attribute__((vector_size(32)));
 #include "elliptic/legendre/horner.inc"
 #include "models/lanes.inc"
 }  // namespace lanes_avx2
-#if defined(__clang__)
-#pragma clang attribute pop
-#else
-#pragma GCC pop_options
-#endif
+LUMEVARO_TARGET_END
 
-#if defined(__clang__)
-#pragma clang attribute push(__attribute__((target("avx512f"))), apply_to = function)
-#else
-#pragma GCC push_options
-#pragma GCC target("avx512f")
-#endif
+LUMEVARO_TARGET_AVX512_BEGIN
 namespace lanes_avx512 {
 constexpr int W = 8;
 typedef double V __attribute__((vector_size(64)));
@@ -90,11 +78,7 @@ typedef long long M __attribute__((vector_size(64)));
 #include "elliptic/legendre/horner.inc"
 #include "models/lanes.inc"
 }  // namespace lanes_avx512
-#if defined(__clang__)
-#pragma clang attribute pop
-#else
-#pragma GCC pop_options
-#endif
+LUMEVARO_TARGET_END
 
 void witt_mao_lanes(InstructionSet set, double* magnifications, std::size_t count,
                     const WittMaoDisc& disc, std::vector<std::size_t>& left) {

@@ -31,6 +31,7 @@
 
 #include "models/constants.hpp"
 #include "models/limb_darkening/far_field.hpp"
+#include "numeric/target_region.hpp"
 
 namespace lumevaro::limb_darkening {
 
@@ -104,12 +105,7 @@ double uniform_disc_on_edge(double s) noexcept {
 // lane gives uniform_disc's bits. Lanes on the edge, or whose complements
 // underflow, go one by one.
 #if defined(__x86_64__)
-#if defined(__clang__)
-#pragma clang attribute push(__attribute__((target("avx2"))), apply_to = function)
-#else
-#pragma GCC push_options
-#pragma GCC target("avx2")
-#endif
+LUMEVARO_TARGET_AVX2_BEGIN
 namespace {
 namespace avx2 {
 
@@ -166,11 +162,7 @@ void four_discs(const double* u, const double* s, const double* delta, double* d
 
 }  // namespace avx2
 }  // namespace
-#if defined(__clang__)
-#pragma clang attribute pop
-#else
-#pragma GCC pop_options
-#endif
+LUMEVARO_TARGET_END
 #endif
 
 namespace {
