@@ -107,26 +107,20 @@ TARGETS = [
 # one timing (per value, in the unit of its row; seconds for the threads).
 WORKER = r"""
 import sys, threading, time
+sys.path.insert(0, sys.argv[1])  # the benchmarks folder: bench's own helpers
+from bench import RE, RSTAR, TABLE_RADII, TABLE_BRIGHTNESS, best_ns_per_value, separations
 import lumevaro
 try:
     import numpy
 except ImportError:
     numpy = None
-RE, RSTAR = 1.0, 0.05
-TABLE = ([0.0, 0.25, 0.5, 0.75, 0.9, 1.0], [1.0, 0.98, 0.9, 0.75, 0.6, 0.4])
-def separations(n):
-    return [0.05 + 4.95 * i / (n - 1) for i in range(n)]
+TABLE = (TABLE_RADII, TABLE_BRIGHTNESS)
 LONG = separations(100_000)
 ARRAY = numpy.array(LONG) if numpy is not None else None
 SHORT = separations(20)
 SUMS = separations(20_000)
 def per_value(call, values, repeats):
-    best = float("inf")
-    for _ in range(repeats):
-        start = time.perf_counter_ns()
-        call()
-        best = min(best, (time.perf_counter_ns() - start) / values)
-    return best
+    return best_ns_per_value(values, repeats, call)
 def work(calls):
     for _ in range(calls):
         lumevaro.witt_mao_magnification(LONG, RE, RSTAR)
@@ -171,7 +165,8 @@ class Worker:
         env = dict(os.environ)
         if path:
             env["PYTHONPATH"] = os.path.abspath(path) + os.pathsep + env.get("PYTHONPATH", "")
-        self.process = subprocess.Popen([sys.executable, "-c", WORKER], env=env, text=True,
+        self.process = subprocess.Popen([sys.executable, "-c", WORKER, os.path.dirname(os.path.abspath(__file__))],
+                                        env=env, text=True,
                                         stdin=subprocess.PIPE, stdout=subprocess.PIPE)
         self.module = self.process.stdout.readline().strip()
 
