@@ -163,6 +163,23 @@ PyResult<std::vector<double>> extract_vector(PyObject* object) {
     return extract_sequence(object);
 }
 
+PyResult<std::vector<std::vector<double>>> extract_vectors(PyObject* object) {
+    if (PyUnicode_Check(object)) {
+        return PyErr::deferred(PyExc_TypeError, "Can't extract `str` to `Vec`");
+    }
+    if (!PySequence_Check(object)) return cannot_convert(object, "Sequence");
+    Owned iterator = Owned::steal(PyObject_GetIter(object));
+    if (!iterator) return PyErr::fetch();
+    std::vector<std::vector<double>> lists;
+    while (Owned item = Owned::steal(PyIter_Next(iterator.get()))) {
+        PyResult<std::vector<double>> values = extract_vector(item.get());
+        if (!values) return values.take_error();
+        lists.push_back(values.take_value());
+    }
+    if (PyErr_Occurred()) return PyErr::fetch();
+    return lists;
+}
+
 PyErr argument_extraction_error(std::string_view parameter, PyErr error) {
     if (error.type() != PyExc_TypeError) return error;
     std::string message = "argument '";
@@ -181,6 +198,17 @@ PyResult<Owned> to_python(const std::vector<double>& values) {
         PyObject* item = PyFloat_FromDouble(values[i]);
         if (item == nullptr) return python_api_call_failed();
         PyList_SET_ITEM(list.get(), static_cast<Py_ssize_t>(i), item);
+    }
+    return list;
+}
+
+PyResult<Owned> to_python(const std::vector<std::vector<double>>& lists) {
+    Owned list = Owned::steal(PyList_New(static_cast<Py_ssize_t>(lists.size())));
+    if (!list) return python_api_call_failed();
+    for (std::size_t i = 0; i < lists.size(); ++i) {
+        PyResult<Owned> inner = to_python(lists[i]);
+        if (!inner) return inner.take_error();
+        PyList_SET_ITEM(list.get(), static_cast<Py_ssize_t>(i), inner.take_value().release());
     }
     return list;
 }

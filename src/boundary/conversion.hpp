@@ -41,6 +41,10 @@ PyResult<std::vector<double>> extract_sequence(PyObject* object);
 // A sequence parameter: str is refused before extract_sequence.
 PyResult<std::vector<double>> extract_vector(PyObject* object);
 
+// A sequence (not str) of sequences of floats, each item as extract_vector
+// takes it; for parameters such as several bands' coefficients.
+PyResult<std::vector<std::vector<double>>> extract_vectors(PyObject* object);
+
 // The error to report for a failed conversion of the named parameter: an
 // exact TypeError becomes "argument '{name}': {message}" with the same
 // __cause__; any other error is returned unchanged.
@@ -48,5 +52,7 @@ PyErr argument_extraction_error(std::string_view parameter, PyErr error);
 
 PyResult<Owned> to_python(const std::vector<double>& values);
 PyResult<Owned> to_python(double value);
+// A list of lists of floats.
+PyResult<Owned> to_python(const std::vector<std::vector<double>>& lists);
 
 }  // namespace lumevaro::boundary

@@ -32,6 +32,7 @@
 #include "boundary/reference.hpp"
 #include "elliptic/outcome.hpp"
 #include "models/checked.hpp"
+#include "models/limb_darkening.hpp"
 #include "models/list_outcome.hpp"
 
 namespace lumevaro::boundary {
@@ -56,7 +57,29 @@ struct Parameter<std::vector<double>> {
     }
 };
 
+template <>
+struct Parameter<std::vector<std::vector<double>>> {
+    static PyResult<std::vector<std::vector<double>>> extract(PyObject* object) {
+        return extract_vectors(object);
+    }
+};
+
 inline PyResult<Owned> model_result(const std::vector<double>& values) { return to_python(values); }
+inline PyResult<Owned> model_result(const std::vector<std::vector<double>>& lists) { return to_python(lists); }
+
+// A magnification with its derivatives: the tuple (a, da_du, da_drho,
+// [da_dc, ...]).
+inline PyResult<Owned> model_result(const MagnificationGradient& gradient) {
+    PyResult<Owned> parts[] = {to_python(gradient.a), to_python(gradient.d_u), to_python(gradient.d_rho),
+                               to_python(gradient.d_coefficients)};
+    Owned tuple = Owned::steal(PyTuple_New(4));
+    if (!tuple) return PyErr::fetch();
+    for (Py_ssize_t i = 0; i < 4; ++i) {
+        if (!parts[i]) return parts[i].take_error();
+        PyTuple_SET_ITEM(tuple.get(), i, parts[i].take_value().release());
+    }
+    return tuple;
+}
 inline PyResult<Owned> model_result(double value) { return to_python(value); }
 
 // A model that checks its arguments: a bad one is a ValueError naming it.
@@ -100,6 +123,11 @@ private:
 inline std::size_t list_items(double) noexcept { return 0; }
 inline std::size_t list_items(const std::vector<double>& values) noexcept { return values.size(); }
 inline std::size_t list_items(const std::string&) noexcept { return 0; }
+inline std::size_t list_items(const std::vector<std::vector<double>>& lists) noexcept {
+    std::size_t items = 0;
+    for (const auto& list : lists) items += list.size();
+    return items;
+}
 
 template <class Result, class... Params>
 PyResult<Owned> call_model(const FunctionDescription& description, Result (*model)(Params...),

@@ -21,11 +21,35 @@
 
 namespace lumevaro {
 
+// The magnifications with their derivatives at each separation: in u = lρ
+// at fixed ρ, in ρ at fixed u, and in each coefficient (d_coefficients[k][i]
+// for coefficient k at separation i; for a table, each brightness bf[k]).
+struct MagnificationGradient {
+    Magnifications a;
+    Magnifications d_u;
+    Magnifications d_rho;
+    std::vector<Magnifications> d_coefficients;
+};
+
 Checked<Magnifications> limb_darkened_magnification(Separations l, double re, double rstar,
                                                     std::string law, std::vector<double> coefficients);
 
 Checked<Magnifications> tabulated_limb_darkened_magnification(Separations l, double re, double rstar,
                                                               std::vector<double> bl,
                                                               std::vector<double> bf);
+
+Checked<MagnificationGradient> limb_darkened_magnification_gradient(Separations l, double re, double rstar,
+                                                                    std::string law,
+                                                                    std::vector<double> coefficients);
+
+Checked<MagnificationGradient> tabulated_limb_darkened_magnification_gradient(Separations l, double re,
+                                                                              double rstar,
+                                                                              std::vector<double> bl,
+                                                                              std::vector<double> bf);
+
+// One list of magnifications per band, each band a law's coefficients.
+Checked<std::vector<Magnifications>> limb_darkened_magnification_bands(Separations l, double re, double rstar,
+                                                                       std::string law,
+                                                                       std::vector<std::vector<double>> bands);
 
 }  // namespace lumevaro

@@ -7,16 +7,21 @@ only the ratio ``rstar / re`` enters; magnifications dimensionless
 (1 = unmagnified).
 
 Bad arguments raise TypeError, an elliptic integral out of its domain
-RuntimeError, and ``bl`` and ``bf`` of different lengths PanicException
-(a BaseException, not an Exception). The two limb-darkened functions check
-their values too and raise ValueError naming the bad argument.
+RuntimeError, and, for the three ``*_flux_map_*`` functions, ``bl`` and
+``bf`` of different lengths PanicException (a BaseException, not an
+Exception). The limb-darkened functions (the last five) check their values
+too and raise ValueError naming the bad argument, a ``bl``/``bf`` length
+mismatch included.
 
 For a limb-darkened source use ``limb_darkened_magnification`` (the standard
-laws) or ``tabulated_limb_darkened_magnification`` (a tabulated profile). The
-four ``integrated_*`` functions are not limb-darkened magnifications.
+laws) or ``tabulated_limb_darkened_magnification`` (a tabulated profile); for
+a fit, ``limb_darkened_magnification_gradient`` and
+``tabulated_limb_darkened_magnification_gradient`` add the exact derivatives,
+and ``limb_darkened_magnification_bands`` serves several bands in one call.
+The four ``integrated_*`` functions are not limb-darkened magnifications.
 """
 
-from collections.abc import Iterator
+from collections.abc import Iterator, Sequence
 from typing import Literal, Protocol, SupportsFloat, SupportsIndex
 
 from typing_extensions import TypeAlias
@@ -31,6 +36,9 @@ __all__ = [
     "discrete_flux_map_heyrovsky_magnification",
     "limb_darkened_magnification",
     "tabulated_limb_darkened_magnification",
+    "limb_darkened_magnification_gradient",
+    "tabulated_limb_darkened_magnification_gradient",
+    "limb_darkened_magnification_bands",
 ]
 
 # The package version the module was built as, e.g. "0.1.0".
@@ -165,8 +173,11 @@ def limb_darkened_magnification(
     - "power-2": [c, alpha] -- I = 1 - c (1 - mu**alpha);
     - "claret": [a1, a2, a3, a4] -- I = 1 - sum_k ak (1 - mu**(k/2)).
 
-    Coefficients must be finite; ones that make I negative somewhere are used
-    as written, but a source of no net flux is refused. Returns one dimensionless magnification per separation, in
+    Only rho = rstar / re enters, which must lie between 1e-50 and 1e50.
+    Coefficients must be finite and between -1e6 and 1e6 (power-2's alpha 0,
+    or between 0.05 and 10); ones that make I negative somewhere are used as
+    written, but a source of no net flux is refused. Accurate to 1e-10
+    relative. Returns one dimensionless magnification per separation, in
     the order of ``l``. A bad value raises ValueError naming the argument
     (with the index for list items, e.g. ``l[3]``); an unknown law or a
     wrong number of coefficients raises ValueError too.
@@ -180,9 +191,48 @@ def tabulated_limb_darkened_magnification(
 
     l: separations in source radii (finite, >= 0); re, rstar: Einstein and
     source radius in one length unit (finite, > 0); bl: radii in source radii,
-    strictly ascending from exactly 0 to exactly 1; bf: brightnesses at those
-    radii (any unit, >= 0, not all zero; as long as ``bl``). Returns one
-    dimensionless magnification per separation, in the order of ``l``. A bad
-    value raises ValueError naming the argument (with the index for list
-    items, e.g. ``bl[2]``).
+    strictly ascending from exactly 0 to exactly 1, each row at least 1e-6
+    wide; bf: brightnesses at those radii (any unit, >= 0, not all zero; as
+    long as ``bl``, else ValueError). Only rho = rstar / re enters, between
+    1e-50 and 1e50. Returns one dimensionless magnification per separation,
+    in the order of ``l``. A bad value raises ValueError naming the argument
+    (with the index for list items, e.g. ``bl[2]``).
+    """
+
+def limb_darkened_magnification_gradient(
+    l: _FloatSequence, re: _FloatLike, rstar: _FloatLike, law: _Law,
+    coefficients: _FloatSequence
+) -> tuple[list[float], list[float], list[float], list[list[float]]]:
+    """The magnifications of ``limb_darkened_magnification`` (to the bit) with
+    their exact derivatives: ``(a, da_du, da_drho, da_dcoefficients)``, for
+    separations ``l`` in source radii.
+
+    da_du is dA/du at fixed rho, u = l * rho the separation in Einstein radii
+    (rho = rstar / re); da_drho is dA/drho at fixed u; da_dcoefficients holds
+    one list per coefficient of the law (power-2: c, then alpha). All lists
+    as long as ``l``. Within 1e-8 of high-precision references (relative to
+    |dA| + A/rho for u and rho, |dA| + A for the coefficients). On the limb
+    (l = 1) da_du and da_drho are -inf and +inf where the limb is bright;
+    never NaN. Arguments and errors as ``limb_darkened_magnification``.
+    """
+
+def tabulated_limb_darkened_magnification_gradient(
+    l: _FloatSequence, re: _FloatLike, rstar: _FloatLike, bl: _FloatSequence, bf: _FloatSequence
+) -> tuple[list[float], list[float], list[float], list[list[float]]]:
+    """The magnifications of ``tabulated_limb_darkened_magnification`` (to the
+    bit), for separations ``l`` in source radii, with their exact derivatives:
+    ``(a, da_du, da_drho, da_dbf)``, da_dbf
+    one list per row of the table, in the units of ``bf``. Conventions,
+    accuracy and errors as ``limb_darkened_magnification_gradient`` and
+    ``tabulated_limb_darkened_magnification``.
+    """
+
+def limb_darkened_magnification_bands(
+    l: _FloatSequence, re: _FloatLike, rstar: _FloatLike, law: _Law,
+    bands: Sequence[_FloatSequence]
+) -> list[list[float]]:
+    """One list of magnifications per band, for separations ``l`` in source radii,
+    each band the law's coefficients for it, equal to the bit to ``limb_darkened_magnification`` with those
+    coefficients; the kernels are evaluated once for all bands. A bad value
+    raises ValueError naming the band and index, e.g. ``bands[2][1]``.
     """

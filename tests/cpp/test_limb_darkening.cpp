@@ -124,14 +124,22 @@ TEST(UniformDisc, LanesGiveTheBitsOfOneByOne) {
         delta.push_back(centre - size);
     }
     std::vector<double> lanes(u.size()), single(u.size());
+    std::vector<DiscGradient> lane_gradients(u.size()), single_gradients(u.size());
     uniform_discs(u, s, delta, lanes);
+    uniform_disc_gradients(u, s, delta, lane_gradients);
     use_disc_lanes(false);
     uniform_discs(u, s, delta, single);
+    uniform_disc_gradients(u, s, delta, single_gradients);
     const auto law = magnify(SEPARATIONS, 0.1, "claret", {0.5, 0.2, 0.1, -0.05});
     use_disc_lanes(true);
+    auto bits = [](const DiscGradient& g) { return std::array<double, 3>{g.value, g.d_u, g.d_s}; };
     for (std::size_t i = 0; i < u.size(); ++i) {
         EXPECT_EQ(lanes[i], single[i]) << u[i] << " " << s[i];
         EXPECT_EQ(single[i], uniform_disc(u[i], s[i], delta[i]));
+        // The gradient's value is the disc's, and its lanes give one-by-one's bits.
+        EXPECT_EQ(single_gradients[i].value, single[i]);
+        EXPECT_EQ(bits(lane_gradients[i]), bits(single_gradients[i])) << u[i] << " " << s[i];
+        EXPECT_EQ(bits(single_gradients[i]), bits(uniform_disc_gradient(u[i], s[i], delta[i])));
     }
     EXPECT_EQ(magnify(SEPARATIONS, 0.1, "claret", {0.5, 0.2, 0.1, -0.05}), law);
 }

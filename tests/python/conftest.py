@@ -22,6 +22,9 @@ SIGNATURES = {
 LIMB_DARKENED_SIGNATURES = {
     "limb_darkened_magnification": ("l", "re", "rstar", "law", "coefficients"),
     "tabulated_limb_darkened_magnification": ("l", "re", "rstar", "bl", "bf"),
+    "limb_darkened_magnification_gradient": ("l", "re", "rstar", "law", "coefficients"),
+    "tabulated_limb_darkened_magnification_gradient": ("l", "re", "rstar", "bl", "bf"),
+    "limb_darkened_magnification_bands": ("l", "re", "rstar", "law", "bands"),
 }
 ALL_SIGNATURES = {**SIGNATURES, **LIMB_DARKENED_SIGNATURES}
 LIST_FUNCTIONS = [name for name in SIGNATURES if name != "heyrovsky_magnification"]

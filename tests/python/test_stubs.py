@@ -84,7 +84,13 @@ LIMB_DARKENED_ARGUMENTS = {
     "limb_darkened_magnification": ([2.0, 3.5], 1.0, 0.1, "linear", [0.6]),
     "tabulated_limb_darkened_magnification": ([2.0, 3.5], 1.0, 0.1, [0.0, 0.5, 1.0],
                                               [1.0, 0.9, 0.4]),
+    "limb_darkened_magnification_gradient": ([2.0, 3.5], 1.0, 0.1, "linear", [0.6]),
+    "tabulated_limb_darkened_magnification_gradient": ([2.0, 3.5], 1.0, 0.1, [0.0, 0.5, 1.0],
+                                                       [1.0, 0.9, 0.4]),
+    "limb_darkened_magnification_bands": ([2.0, 3.5], 1.0, 0.1, "linear", [[0.6], [0.5]]),
 }
+# Parameters that are neither a number nor a sequence of numbers.
+SPECIAL_ANNOTATIONS = {"law": "_Law", "bands": "Sequence[_FloatSequence]"}
 
 
 def call_arguments(name):
@@ -157,10 +163,18 @@ def test_stub_signature_follows_the_module(name):
             wants_sequence = "cannot be converted to 'Sequence'" in str(error)
         annotation = ast.unparse(argument.annotation)
         expected = "_FloatSequence" if wants_sequence else "_FloatLike"
-        assert annotation == ("_Law" if argument.arg == "law" else expected), argument.arg
+        assert annotation == SPECIAL_ANNOTATIONS.get(argument.arg, expected), argument.arg
 
     result = runtime(*call_arguments(name))
-    if isinstance(result, list):
+    if isinstance(result, tuple):
+        a, da_du, da_drho, rest = result
+        assert all(type(x) is float for part in (a, da_du, da_drho, *rest) for x in part)
+        assert ast.unparse(function.returns) == \
+            "tuple[list[float], list[float], list[float], list[list[float]]]"
+    elif isinstance(result, list) and result and isinstance(result[0], list):
+        assert all(type(x) is float for band in result for x in band)
+        assert ast.unparse(function.returns) == "list[list[float]]"
+    elif isinstance(result, list):
         assert all(type(x) is float for x in result)
         assert ast.unparse(function.returns) == "list[float]"
     else:

@@ -35,17 +35,20 @@ constexpr int COEFFICIENTS = 2 * FAR_FIELD_TERMS + 2;
 constexpr double TRUNCATION = 1e-17;
 }  // namespace
 
-double far_field_magnification(double l, double rho, std::span<const double> moments) noexcept {
+FarFieldSeries far_field_series(double l, double rho) noexcept {
+    FarFieldSeries series{};
     const double x = 1.0 / (l * l);
     int terms = 1;
     for (double power = x; power > TRUNCATION && terms < FAR_FIELD_TERMS; power *= x) ++terms;
+    series.terms = terms;
 
     const double u = l * rho;
     const double c = 4.0 / (u * u);
     const double a0 = 1.0 + c;
     const double a1 = 2.0 + c;
 
-    // Taylor coefficients of H, then of G = H'.
+    // Taylor coefficients of H, then of G = H'. After k steps of Λ the first
+    // used − 2k coefficients are exact, of which value and slope take two.
     const int used = 2 * terms + 1;
     std::array<double, COEFFICIENTS> h{};
     h[0] = std::sqrt(a0);
@@ -56,7 +59,9 @@ double far_field_magnification(double l, double rho, std::span<const double> mom
     std::array<double, COEFFICIENTS> g{};
     for (int j = 0; j < used; ++j) g[j] = (j + 1) * h[j + 1];
 
-    double sum = moments[0] * g[0];
+    series.power[0] = 1.0;
+    series.value[0] = g[0];
+    series.slope[0] = g[1];
     double power = 1.0;
     int length = used;
     for (int k = 1; k < terms; ++k) {
@@ -67,9 +72,32 @@ double far_field_magnification(double l, double rho, std::span<const double> mom
         }
         length -= 2;
         power *= x;
-        sum = sum + power * moments[k] * g[0];
+        series.power[k] = power;
+        series.value[k] = g[0];
+        series.slope[k] = g[1];
     }
+    return series;
+}
+
+double far_field_sum(const FarFieldSeries& series, std::span<const double> moments) noexcept {
+    double sum = moments[0] * series.value[0];
+    for (int k = 1; k < series.terms; ++k) sum = sum + series.power[k] * moments[k] * series.value[k];
     return sum;
+}
+
+FarFieldSlopes far_field_slopes(const FarFieldSeries& series, double l, double rho,
+                                std::span<const double> moments) noexcept {
+    double along = 0.0;
+    double across = 0.0;
+    for (int k = series.terms - 1; k >= 0; --k) {
+        along += series.power[k] * moments[k] * series.slope[k];
+        across += (2.0 * k) * series.power[k] * moments[k] * series.value[k];
+    }
+    return FarFieldSlopes{(2.0 / (l * rho)) * along, across / rho};
+}
+
+double far_field_magnification(double l, double rho, std::span<const double> moments) noexcept {
+    return far_field_sum(far_field_series(l, rho), moments);
 }
 
 }  // namespace lumevaro::limb_darkening

@@ -2,6 +2,7 @@
 // series about the point source.
 #pragma once
 
+#include <array>
 #include <span>
 
 namespace lumevaro::limb_darkening {
@@ -16,5 +17,37 @@ inline constexpr double FAR_FIELD_START = 2.5;
 // source of radius rho (Einstein radii) whose normalised radial moments are
 // moments[k] = ∫₀¹ I(r) r^{2k} 2r dr / ∫₀¹ I(r) 2r dr, k < FAR_FIELD_TERMS.
 double far_field_magnification(double l, double rho, std::span<const double> moments) noexcept;
+
+// The series at one separation, apart from the moments: A = Σ_k power[k]
+// M_k value[k], and its derivatives
+//
+//   ∂A/∂u at fixed ρ = (2/u) Σ_k power[k] M_k slope[k],
+//   ∂A/∂ρ at fixed u = (1/ρ) Σ_k 2k power[k] M_k value[k],
+//
+// value[k] = (Λ^k G)(0)/(k!)² and slope[k] = (Λ^k G)'(0)/(k!)², G(y) the
+// point source at u√(1 + y) (far_field.cpp): the series of A in y about the
+// separation is the series of its u-derivative too. One expansion serves
+// any number of profiles (bands) and their coefficient derivatives, which
+// enter only through the moments.
+struct FarFieldSeries {
+    int terms;
+    std::array<double, FAR_FIELD_TERMS> power;
+    std::array<double, FAR_FIELD_TERMS> value;
+    std::array<double, FAR_FIELD_TERMS> slope;
+};
+
+FarFieldSeries far_field_series(double l, double rho) noexcept;
+
+// Σ_k power[k] M_k value[k], summed as far_field_magnification sums it (the
+// same bits).
+double far_field_sum(const FarFieldSeries& series, std::span<const double> moments) noexcept;
+
+// The two geometric derivatives for given moments.
+struct FarFieldSlopes {
+    double d_u;
+    double d_rho;
+};
+FarFieldSlopes far_field_slopes(const FarFieldSeries& series, double l, double rho,
+                                std::span<const double> moments) noexcept;
 
 }  // namespace lumevaro::limb_darkening

@@ -86,19 +86,24 @@ Magnifications each(const Separations& l, Magnification&& magnification) {
     return values;
 }
 
-}  // namespace
+// The law's name; its coefficients are checked by check_coefficients.
+std::optional<InvalidArgument> check_law(const std::string& law, limb_darkening::Law& named) {
+    const auto found = limb_darkening::law_named(law);
+    if (!found) return invalid("law must be one of " + law_list() + ", got '" + law + "'");
+    named = *found;
+    return std::nullopt;
+}
 
-Checked<Magnifications> limb_darkened_magnification(Separations l, double re, double rstar,
-                                                    std::string law, std::vector<double> coefficients) {
-    double rho = 0.0;
-    if (auto error = check_geometry(l, re, rstar, rho)) return *std::move(error);
-
-    const auto named = limb_darkening::law_named(law);
-    if (!named) return invalid("law must be one of " + law_list() + ", got '" + law + "'");
-    const limb_darkening::LawDescription& description = limb_darkening::describe(*named);
+// A law's coefficients: as many as it takes, each in range, giving the
+// source some flux. `what` names them in messages: "coefficients", or
+// "bands[2]" for a band.
+std::optional<InvalidArgument> check_coefficients(limb_darkening::Law law, const std::vector<double>& coefficients,
+                                                  const std::string& what) {
+    const bool band = what != "coefficients";
+    const limb_darkening::LawDescription& description = limb_darkening::describe(law);
     const auto count = static_cast<std::size_t>(description.coefficient_count);
     if (coefficients.size() != count) {
-        std::string message = "the '" + std::string(description.name) + "' law takes ";
+        std::string message = (band ? what + ": the '" : "the '") + std::string(description.name) + "' law takes ";
         if (count == 0) {
             message += "no coefficients";
         } else {
@@ -111,38 +116,56 @@ Checked<Magnifications> limb_darkened_magnification(Separations l, double re, do
     }
     for (std::size_t i = 0; i < coefficients.size(); ++i) {
         if (!(std::fabs(coefficients[i]) <= LARGEST_COEFFICIENT)) {
-            return invalid(item("coefficients", i) + " must be a finite number between -1e6 and 1e6, got " +
+            return invalid(item(what, i) + " must be a finite number between -1e6 and 1e6, got " +
                            number(coefficients[i]));
         }
     }
-    if (*named == limb_darkening::Law::power_2) {
+    if (law == limb_darkening::Law::power_2) {
         const double alpha = coefficients[1];
         if (!(alpha == 0.0 || (alpha >= SMALLEST_EXPONENT && alpha <= LARGEST_EXPONENT))) {
-            return invalid("coefficients[1], the power-2 exponent alpha, must be 0 or lie between 0.05 and "
+            return invalid(item(what, 1) + ", the power-2 exponent alpha, must be 0 or lie between 0.05 and "
                            "10, got " + number(alpha));
         }
     }
 
     // A flux that cancels to nothing beside the coefficients' size leaves the
     // normalised profile undefined.
-    const limb_darkening::RadialProfile profile(*named, coefficients);
+    const limb_darkening::RadialProfile profile(law, coefficients);
     double size = 1.0;
     for (const double c : coefficients) size += std::fabs(c);
     if (!(std::fabs(profile.flux()) > FLUX_CANCELLATION * size)) {
-        return invalid("coefficients give the source no net flux (the integral of I(r) 2r dr over the "
-                       "disc is " + number(profile.flux()) + ")");
+        return invalid((band ? "the coefficients of " + what + " give" : std::string("coefficients give")) +
+                       " the source no net flux (the integral of I(r) 2r dr over the disc is " +
+                       number(profile.flux()) + ")");
     }
-    std::array<double, FAR_FIELD_TERMS> moments{};
-    profile.normalised_moments(moments);
-    return each(l, [&](double li) { return limb_darkening::profile_magnification(li, rho, profile, moments); });
+    return std::nullopt;
 }
 
-Checked<Magnifications> tabulated_limb_darkened_magnification(Separations l, double re, double rstar,
-                                                              std::vector<double> bl,
-                                                              std::vector<double> bf) {
-    double rho = 0.0;
-    if (auto error = check_geometry(l, re, rstar, rho)) return *std::move(error);
+// A checked table, its brightness scaled to at most 1 (only the profile's
+// shape matters, and so no moment overflows whatever the caller's units),
+// with the slopes, flux and moments the kernels take; `brightest` is the
+// scale taken out.
+struct CheckedTable {
+    limb_darkening::BrightnessTable table;
+    double brightest;
+};
 
+// ∫_a^b (offset + slope·r) r^{2k} 2r dr
+//   = offset (b^{2k+2} − a^{2k+2})/(k + 1) + 2 slope (b^{2k+3} − a^{2k+3})/(2k + 3), k = 0, 1, ...,
+// added to moments.
+void add_row_moments(double a, double b, double offset, double slope, std::span<double> moments) {
+    double a_even = a * a;
+    double b_even = b * b;
+    for (std::size_t k = 0; k < moments.size(); ++k) {
+        const double even = (b_even - a_even) / static_cast<double>(k + 1);
+        const double odd = 2.0 * (b_even * b - a_even * a) / static_cast<double>(2 * k + 3);
+        moments[k] += offset * even + slope * odd;
+        a_even *= a * a;
+        b_even *= b * b;
+    }
+}
+
+Checked<CheckedTable> check_table(std::vector<double> bl, std::vector<double> bf) {
     if (bl.size() != bf.size()) {
         return invalid("bl and bf must have the same length, got " + std::to_string(bl.size()) + " and " +
                        std::to_string(bf.size()));
@@ -176,13 +199,12 @@ Checked<Magnifications> tabulated_limb_darkened_magnification(Separations l, dou
     }
     if (!lit) return invalid("bf must not be all zero: the source would give no light");
 
-    // Only the profile's shape matters: brightness scaled to at most 1, so
-    // that no moment overflows whatever the caller's units.
     double brightest = 0.0;
     for (const double f : bf) brightest = std::fmax(brightest, f);
     for (double& f : bf) f = f / brightest;
 
-    limb_darkening::BrightnessTable table;
+    CheckedTable checked{{}, brightest};
+    limb_darkening::BrightnessTable& table = checked.table;
     table.radii = std::move(bl);
     table.brightness = std::move(bf);
     const std::size_t rows = table.radii.size() - 1;
@@ -193,22 +215,148 @@ Checked<Magnifications> tabulated_limb_darkened_magnification(Separations l, dou
         const double b = table.radii[j + 1];
         const double slope = (table.brightness[j + 1] - table.brightness[j]) / (b - a);
         table.slopes[j] = slope;
-        // ∫_a^b (I_a + s(r − a)) 2r^{2k+1} dr
-        //   = (I_a − s a)(b^{2k+2} − a^{2k+2})/(k + 1) + 2s(b^{2k+3} − a^{2k+3})/(2k + 3).
-        const double offset = table.brightness[j] - slope * a;
-        double a_even = a * a;
-        double b_even = b * b;
-        for (int k = 0; k < FAR_FIELD_TERMS; ++k) {
-            const double even = (b_even - a_even) / (k + 1);
-            const double odd = 2.0 * (b_even * b - a_even * a) / (2 * k + 3);
-            table.moments[k] += offset * even + slope * odd;
-            a_even *= a * a;
-            b_even *= b * b;
-        }
+        add_row_moments(a, b, table.brightness[j] - slope * a, slope, table.moments);
     }
     table.flux = table.moments[0];
     for (double& moment : table.moments) moment = moment / table.flux;
+    return checked;
+}
+
+using Moments = std::array<double, FAR_FIELD_TERMS>;
+
+Moments moments_of(const limb_darkening::RadialProfile& profile) {
+    Moments moments{};
+    profile.normalised_moments(moments);
+    return moments;
+}
+
+MagnificationGradient sized_gradient(std::size_t count, std::size_t coefficients) {
+    MagnificationGradient gradient;
+    gradient.a.resize(count);
+    gradient.d_u.resize(count);
+    gradient.d_rho.resize(count);
+    gradient.d_coefficients.assign(coefficients, Magnifications(count));
+    return gradient;
+}
+
+}  // namespace
+
+Checked<Magnifications> limb_darkened_magnification(Separations l, double re, double rstar,
+                                                    std::string law, std::vector<double> coefficients) {
+    double rho = 0.0;
+    if (auto error = check_geometry(l, re, rstar, rho)) return *std::move(error);
+    limb_darkening::Law named{};
+    if (auto error = check_law(law, named)) return *std::move(error);
+    if (auto error = check_coefficients(named, coefficients, "coefficients")) return *std::move(error);
+
+    const limb_darkening::RadialProfile profile(named, coefficients);
+    const Moments moments = moments_of(profile);
+    return each(l, [&](double li) { return limb_darkening::profile_magnification(li, rho, profile, moments); });
+}
+
+Checked<Magnifications> tabulated_limb_darkened_magnification(Separations l, double re, double rstar,
+                                                              std::vector<double> bl,
+                                                              std::vector<double> bf) {
+    double rho = 0.0;
+    if (auto error = check_geometry(l, re, rstar, rho)) return *std::move(error);
+    Checked<CheckedTable> checked = check_table(std::move(bl), std::move(bf));
+    if (!checked) return InvalidArgument{checked.message()};
+    const limb_darkening::BrightnessTable& table = checked.value().table;
     return each(l, [&](double li) { return limb_darkening::table_magnification(li, rho, table); });
+}
+
+Checked<MagnificationGradient> limb_darkened_magnification_gradient(Separations l, double re, double rstar,
+                                                                    std::string law,
+                                                                    std::vector<double> coefficients) {
+    double rho = 0.0;
+    if (auto error = check_geometry(l, re, rstar, rho)) return *std::move(error);
+    limb_darkening::Law named{};
+    if (auto error = check_law(law, named)) return *std::move(error);
+    if (auto error = check_coefficients(named, coefficients, "coefficients")) return *std::move(error);
+
+    const limb_darkening::RadialProfile profile(named, coefficients);
+    const Moments moments = moments_of(profile);
+    std::vector<limb_darkening::CoefficientDerivative> derivatives;
+    for (std::size_t k = 0; k < coefficients.size(); ++k) {
+        limb_darkening::CoefficientDerivative derivative{
+            limb_darkening::RadialProfile::coefficient_derivative(named, coefficients, static_cast<int>(k)), {},
+            named == limb_darkening::Law::power_2 && k == 1 && coefficients[1] == 0.0};
+        derivative.profile.raw_moments(derivative.raw_moments);
+        derivatives.push_back(std::move(derivative));
+    }
+
+    MagnificationGradient gradient = sized_gradient(l.size(), coefficients.size());
+    std::array<double, 4> d_coefficients{};
+    for (std::size_t i = 0; i < l.size(); ++i) {
+        const limb_darkening::Gradient g =
+            limb_darkening::profile_gradient(l[i], rho, profile, moments, derivatives, d_coefficients);
+        gradient.a[i] = g.a;
+        gradient.d_u[i] = g.d_u;
+        gradient.d_rho[i] = g.d_rho;
+        for (std::size_t k = 0; k < coefficients.size(); ++k) gradient.d_coefficients[k][i] = d_coefficients[k];
+    }
+    return gradient;
+}
+
+Checked<MagnificationGradient> tabulated_limb_darkened_magnification_gradient(Separations l, double re,
+                                                                              double rstar,
+                                                                              std::vector<double> bl,
+                                                                              std::vector<double> bf) {
+    double rho = 0.0;
+    if (auto error = check_geometry(l, re, rstar, rho)) return *std::move(error);
+    Checked<CheckedTable> checked = check_table(std::move(bl), std::move(bf));
+    if (!checked) return InvalidArgument{checked.message()};
+    const limb_darkening::BrightnessTable& table = checked.value().table;
+    const double brightest = checked.value().brightest;
+
+    // The raw moments of each row radius's hat function.
+    const std::size_t count = table.radii.size();
+    std::vector<Moments> hats(count, Moments{});
+    for (std::size_t j = 0; j + 1 < count; ++j) {
+        const double a = table.radii[j];
+        const double b = table.radii[j + 1];
+        const double width = b - a;
+        add_row_moments(a, b, b / width, -1.0 / width, hats[j]);
+        add_row_moments(a, b, -a / width, 1.0 / width, hats[j + 1]);
+    }
+
+    MagnificationGradient gradient = sized_gradient(l.size(), count);
+    std::vector<double> d_brightness(count);
+    for (std::size_t i = 0; i < l.size(); ++i) {
+        const limb_darkening::Gradient g = limb_darkening::table_gradient(l[i], rho, table, hats, d_brightness);
+        gradient.a[i] = g.a;
+        gradient.d_u[i] = g.d_u;
+        gradient.d_rho[i] = g.d_rho;
+        // In the caller's units: the kernels saw bf / brightest.
+        for (std::size_t j = 0; j < count; ++j) gradient.d_coefficients[j][i] = d_brightness[j] / brightest;
+    }
+    return gradient;
+}
+
+Checked<std::vector<Magnifications>> limb_darkened_magnification_bands(Separations l, double re, double rstar,
+                                                                       std::string law,
+                                                                       std::vector<std::vector<double>> bands) {
+    double rho = 0.0;
+    if (auto error = check_geometry(l, re, rstar, rho)) return *std::move(error);
+    limb_darkening::Law named{};
+    if (auto error = check_law(law, named)) return *std::move(error);
+    for (std::size_t b = 0; b < bands.size(); ++b) {
+        if (auto error = check_coefficients(named, bands[b], item("bands", b))) return *std::move(error);
+    }
+
+    std::vector<limb_darkening::RadialProfile> profiles;
+    std::vector<Moments> moments;
+    for (const std::vector<double>& band : bands) {
+        profiles.emplace_back(named, band);
+        moments.push_back(moments_of(profiles.back()));
+    }
+    std::vector<Magnifications> magnifications(bands.size(), Magnifications(l.size()));
+    std::vector<double> values(bands.size());
+    for (std::size_t i = 0; i < l.size(); ++i) {
+        limb_darkening::profile_bands(l[i], rho, profiles, moments, values);
+        for (std::size_t b = 0; b < bands.size(); ++b) magnifications[b][i] = values[b];
+    }
+    return magnifications;
 }
 
 }  // namespace lumevaro

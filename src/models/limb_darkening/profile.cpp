@@ -11,8 +11,7 @@
 //
 // Moments. With b = (a + 2)/2, ∫₀¹ μ^a (1 − μ²)^k 2μ dμ = B(b, k + 1)
 // = k!/(b(b + 1)···(b + k)), built up as J₀ = 1/b, J_k = J_{k−1}·k/(b + k);
-// the μ ln μ term is the derivative in a at a = 1,
-// J_k·(−½)Σ_{j≤k} 1/(b + j). The flux is the moment of order 0.
+// a term μ^a ln μ is the derivative in a, J_k·(−½)Σ_{j≤k} 1/(b + j). The flux is the moment of order 0.
 #include "models/limb_darkening/profile.hpp"
 
 #include <cmath>
@@ -90,9 +89,36 @@ RadialProfile::RadialProfile(Law law, std::span<const double> c) noexcept {
             add(c[3], 2.0);
             break;
     }
+    set_flux();
+}
+
+void RadialProfile::set_flux() noexcept {
     std::array<double, 1> flux{};
     raw_moments(flux);
     flux_ = flux[0];
+}
+
+RadialProfile RadialProfile::coefficient_derivative(Law law, std::span<const double> coefficients,
+                                                    int k) noexcept {
+    RadialProfile derivative;
+    if (law == Law::power_2 && k == 1) {
+        // ∂/∂α of c μ^α: c μ^α ln μ.
+        derivative.add(0.0, 0.0);
+        derivative.log_coefficient_ = coefficients[0];
+        derivative.log_exponent_ = coefficients[1];
+        derivative.limb_exponent_ = RadialProfile(law, coefficients).limb_exponent_;
+    } else {
+        // The profile is affine in c_k: its derivative is the profile at the
+        // unit coefficient less the one at none (I = 1), with the other
+        // coefficients (power-2's α) kept.
+        std::array<double, 4> unit{};
+        if (law == Law::power_2) unit[1] = coefficients[1];
+        unit[static_cast<std::size_t>(k)] = 1.0;
+        derivative = RadialProfile(law, std::span<const double>(unit.data(), coefficients.size()));
+        derivative.terms_[0].coefficient -= 1.0;
+    }
+    derivative.set_flux();
+    return derivative;
 }
 
 double RadialProfile::intensity(double mu) const noexcept {
@@ -101,7 +127,10 @@ double RadialProfile::intensity(double mu) const noexcept {
         const Term& term = terms_[i];
         sum += term.exponent == 0.0 ? term.coefficient : term.coefficient * std::pow(mu, term.exponent);
     }
-    if (log_coefficient_ != 0.0 && mu > 0.0) sum += log_coefficient_ * mu * std::log(mu);
+    if (log_coefficient_ != 0.0 && mu > 0.0) {
+        sum += log_exponent_ == 1.0 ? log_coefficient_ * mu * std::log(mu)
+                                    : log_coefficient_ * std::pow(mu, log_exponent_) * std::log(mu);
+    }
     return sum;
 }
 
@@ -133,7 +162,12 @@ double RadialProfile::slope(double mu) const noexcept {
             sum += term.coefficient * term.exponent * std::pow(mu, term.exponent - 1.0);
         }
     }
-    if (log_coefficient_ != 0.0) sum += log_coefficient_ * (std::log(mu) + 1.0);
+    if (log_coefficient_ != 0.0) {
+        // d(μ^b ln μ)/dμ = μ^(b−1) (b ln μ + 1)
+        sum += log_exponent_ == 1.0
+                   ? log_coefficient_ * (std::log(mu) + 1.0)
+                   : log_coefficient_ * std::pow(mu, log_exponent_ - 1.0) * (log_exponent_ * std::log(mu) + 1.0);
+    }
     return sum;
 }
 
@@ -148,7 +182,7 @@ void RadialProfile::raw_moments(std::span<double> moments) const noexcept {
         }
     }
     if (log_coefficient_ != 0.0) {
-        constexpr double b = 1.5;
+        const double b = (log_exponent_ + 2.0) / 2.0;
         double j = 1.0 / b;
         double harmonic = 1.0 / b;
         for (std::size_t k = 0; k < moments.size(); ++k) {

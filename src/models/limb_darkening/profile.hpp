@@ -27,11 +27,19 @@ extern const std::array<LawDescription, LAW_COUNT> LAWS;
 std::optional<Law> law_named(std::string_view name) noexcept;
 const LawDescription& describe(Law law) noexcept;
 
-// I(μ) = Σ_a c_a μ^a + c_log μ ln μ, normalised to I = 1 at the centre.
+// I(μ) = Σ_a c_a μ^a + c_log μ^b ln μ (b = 1 for the laws), normalised to
+// I = 1 at the centre.
 class RadialProfile {
 public:
     // The coefficients must be as many as the law takes.
     RadialProfile(Law law, std::span<const double> coefficients) noexcept;
+
+    // ∂I/∂c_k, the derivative of the law's profile in its coefficient k, as
+    // a profile of the same form (not normalised: I = 0 at the centre). Every
+    // law is affine in its coefficients, but for power-2's exponent α, whose
+    // derivative is c μ^α ln μ. At α = 0 that is c ln μ, which no profile of
+    // this form holds: the caller handles it (limb_darkened.cpp).
+    static RadialProfile coefficient_derivative(Law law, std::span<const double> coefficients, int k) noexcept;
 
     double intensity(double mu) const noexcept;
     // I at the limb, μ = 0.
@@ -42,6 +50,8 @@ public:
     bool uniform() const noexcept;
     // F = ∫₀¹ I(μ) 2μ dμ = ∫₀¹ I(r) 2r dr.
     double flux() const noexcept { return flux_; }
+    // ∫₀¹ I (1 − μ²)^k 2μ dμ = ∫₀¹ I r^{2k} 2r dr for k = 0, 1, ...
+    void raw_moments(std::span<double> moments) const noexcept;
     // moments[k] = ∫₀¹ I r^{2k} 2r dr / F.
     void normalised_moments(std::span<double> moments) const noexcept;
     // The exponent k of the limb variable x, μ ≈ (π/2)x^k near the limb, that
@@ -63,14 +73,15 @@ private:
     std::array<Term, 5> terms_{};
     int term_count_ = 0;
     double log_coefficient_ = 0.0;
+    double log_exponent_ = 1.0;
     double flux_ = 0.0;
     double limb_exponent_ = 2.0;
     // Beyond this the limb variable would crowd every node onto the limb.
     static constexpr double MAX_LIMB_EXPONENT = 20.0;
 
+    RadialProfile() noexcept = default;
     void add(double coefficient, double exponent) noexcept;
-    // ∫₀¹ (c_a μ^a + c_log μ ln μ) (1 − μ²)^k 2μ dμ for k = 0, 1, ...
-    void raw_moments(std::span<double> moments) const noexcept;
+    void set_flux() noexcept;
 };
 
 }  // namespace lumevaro::limb_darkening

@@ -77,6 +77,8 @@ constexpr Rules LAW_RULES{graded_gauss::kink_20,    graded_gauss::kink_limb_20, 
 constexpr Rules TABLE_RULES{graded_gauss::kink_16,  graded_gauss::kink_16, graded_gauss::plain_12,
                             graded_gauss::plain_12, graded_gauss::kink_20, graded_gauss::plain_6,
                             3.0};
+// Slack on `ratio` for the ends of uncut pieces, which reach it up to rounding.
+constexpr double SPLIT_MARGIN = 1.0 + 1e-9;
 // A piece is short when it is shorter than this fraction of its distance
 // from the focus.
 constexpr double SHORT_PIECE = 0.125;
@@ -256,11 +258,21 @@ void side(double length, double scale, double longest, std::span<const Node> fir
     double start_rem = length;
     for (const double end : ends) {
         while (start < end) {
-            const bool cut_here = cut < cuts.size() && cuts[cut].d < end;
-            const double stop = cut_here ? cuts[cut].d : end;
+            bool cut_here = cut < cuts.size() && cuts[cut].d < end;
+            double stop = cut_here ? cuts[cut].d : end;
             // Distances to the far end come exact with the cuts (a table row
             // next to the far end keeps its width).
-            const double after = cut_here ? cuts[cut].rem : length - end;
+            double after = cut_here ? cuts[cut].rem : length - end;
+            // A table row that cuts the first piece far closer to the focus
+            // than the piece's end leaves the rest of it with the focus's
+            // singularity just off its start: it is cut again, geometrically
+            // from the row, so that no piece reaches farther than `ratio`
+            // times its distance from the focus. (Uncut pieces never do.)
+            if (start > 0.0 && stop > SPLIT_MARGIN * rules.ratio * start) {
+                stop = rules.ratio * start;
+                after = length - stop;
+                cut_here = false;
+            }
             const double piece = start_rem < start ? start_rem - after : stop - start;
             const bool at_focus = start == 0.0;
             const bool at_far_end = stop == length;
@@ -352,10 +364,12 @@ int row_of(std::span<const double> radii, double r) {
     return std::clamp(index, 0, static_cast<int>(radii.size()) - 2);
 }
 
-template <class Density>
-double near_field(double l, double rho, const LimbVariable& v, const Rules& rules,
-                  const Density& density, std::span<const double> radii) {
-    Accumulator sum(l * rho, rho);
+// Visits every node of the integral at separation l: sink.add(q, t, rate,
+// row, l − r, w) with the node's point of the disc, its half-angle, dt/dx,
+// its table row, its distance to the contact and its dx-weight.
+template <class Sink>
+void near_field(double l, double rho, const LimbVariable& v, const Rules& rules, std::span<const double> radii,
+                Sink& sum) {
     const double einstein = 2.0 / rho;
 
     if (l == 0.0) {
@@ -367,7 +381,7 @@ double near_field(double l, double rho, const LimbVariable& v, const Rules& rule
                  const double x = p.rem;
                  const LimbVariable::Node n = v.node(x, p.d);
                  const Point q = point(n.t, n.one_minus_t);
-                 sum.add(q.r, -q.r, w * density(q, n.t, n.rate, p.row));
+                 sum.add(q, n.t, n.rate, p.row, -q.r, w);
              });
     } else if (l < 1.0) {
         const double mu_c = std::sqrt((1.0 - l) * (1.0 + l));
@@ -386,7 +400,7 @@ double near_field(double l, double rho, const LimbVariable& v, const Rules& rule
             const double cross = one_minus_t + t * one_minus_t_c;
             const double dmu = (2.0 * dt * cross) / ((1.0 + t * t) * (1.0 + t_c * t_c));
             const double l_minus_r = (dmu * (q.mu + mu_c)) / (l + q.r);
-            sum.add(q.r, l_minus_r, weight * density(q, t, n.rate, row));
+            sum.add(q, t, n.rate, row, l_minus_r, weight);
         };
         // The rows on either side of the contact (a row may start at l itself).
         const int contact_row = radii.empty() ? 0 : row_of(radii, l);
@@ -423,10 +437,32 @@ double near_field(double l, double rho, const LimbVariable& v, const Rules& rule
                  const Point q = point(t, n.one_minus_t);
                  // l − r = (l − 1) + (1 − r), 1 − r = 2t²/(1 + t²).
                  const double l_minus_r = (l - 1.0) + (2.0 * (t * t)) / (1.0 + t * t);
-                 sum.add(q.r, l_minus_r, w * density(q, t, n.rate, p.row));
+                 sum.add(q, t, n.rate, p.row, l_minus_r, w);
              });
     }
-    return sum.sum();
+}
+
+// The integral's value: Σ w·density·D(r).
+template <class Density>
+class ValueSink {
+public:
+    ValueSink(double l, double rho, const Density& density) : density_(density), sum_(l * rho, rho) {}
+    void add(const Point& q, double t, double rate, int row, double l_minus_r, double w) {
+        sum_.add(q.r, l_minus_r, w * density_(q, t, rate, row));
+    }
+    double sum() { return sum_.sum(); }
+
+private:
+    const Density& density_;
+    Accumulator sum_;
+};
+
+template <class Density>
+double near_field_value(double l, double rho, const LimbVariable& v, const Rules& rules,
+                        const Density& density, std::span<const double> radii) {
+    ValueSink<Density> sink(l, rho, density);
+    near_field(l, rho, v, rules, radii, sink);
+    return sink.sum();
 }
 
 double edge_disc(double l, double rho) { return uniform_disc(l * rho, rho, rho * (l - 1.0)); }
@@ -439,7 +475,7 @@ double profile_magnification(double l, double rho, const RadialProfile& profile,
     if (l < SMALLEST_SEPARATION) l = 0.0;
     if (profile.uniform()) return edge_disc(l, rho);
     const LimbVariable v{profile.limb_exponent()};
-    const double integral = near_field(l, rho, v, LAW_RULES, LawDensity(profile), {});
+    const double integral = near_field_value(l, rho, v, LAW_RULES, LawDensity(profile), {});
     return (profile.limb_intensity() * edge_disc(l, rho) + integral) / profile.flux();
 }
 
@@ -448,8 +484,293 @@ double table_magnification(double l, double rho, const BrightnessTable& table) {
     if (l < SMALLEST_SEPARATION) l = 0.0;
     const LimbVariable v{2.0};
     const double integral =
-        near_field(l, rho, v, TABLE_RULES, TableDensity{table.slopes}, table.radii);
+        near_field_value(l, rho, v, TABLE_RULES, TableDensity{table.slopes}, table.radii);
     return (table.brightness.back() * edge_disc(l, rho) + integral) / table.flux;
+}
+
+}  // namespace lumevaro::limb_darkening
+
+// ---------------------------------------------------------------------------
+// Derivatives and bands: the same nodes, more sums.
+
+namespace lumevaro::limb_darkening {
+
+namespace {
+
+constexpr std::size_t BATCH = 16;
+
+// The coefficient derivatives of a law: at each node the weights of the
+// profiles ∂I/∂c_k in place of I.
+class LawCoefficients {
+public:
+    static constexpr std::size_t MOST = 4;
+
+    LawCoefficients(std::span<const CoefficientDerivative> derivatives, double edge)
+        : derivatives_(derivatives), edge_(edge) {}
+
+    void record(std::size_t i, const Point& q, double rate, int) {
+        for (std::size_t k = 0; k < derivatives_.size(); ++k) {
+            weights_[i][k] = derivatives_[k].profile.slope(q.mu) * (rate * q.dmu_dt);
+        }
+    }
+    void accumulate(std::size_t i, double w, double r2_disc) {
+        for (std::size_t k = 0; k < derivatives_.size(); ++k) {
+            sums_[k] += (w * weights_[i][k]) * (derivatives_[k].limb_log ? r2_disc - edge_ : r2_disc);
+        }
+    }
+    double sum(std::size_t k) const { return sums_[k]; }
+
+private:
+    std::span<const CoefficientDerivative> derivatives_;
+    double edge_;
+    std::array<std::array<double, MOST>, BATCH> weights_{};
+    std::array<double, MOST> sums_{};
+};
+
+// The brightness derivatives of a table: each node's weight per unit slope
+// of its row, summed by row.
+class TableRows {
+public:
+    explicit TableRows(std::size_t rows) : sums_(rows, 0.0) {}
+
+    void record(std::size_t i, const Point& q, double rate, int row) {
+        units_[i] = -(q.mu / q.r) * (rate * q.dmu_dt);
+        rows_[i] = row;
+    }
+    void accumulate(std::size_t i, double w, double r2_disc) { sums_[rows_[i]] += (w * units_[i]) * r2_disc; }
+    double sum(std::size_t row) const { return sums_[row]; }
+
+private:
+    std::vector<double> sums_;
+    std::array<double, BATCH> units_{};
+    std::array<int, BATCH> rows_{};
+};
+
+// Σ w·density·D(r) as ValueSink sums it (the same bits), with
+//   Σ w·density·r²·∂_u A_disc,  Σ w·density·r³·∂_s A_disc
+// (∂/∂ρ of A_disc(u, ρr) at fixed u is r ∂_s A_disc), and the extra sums of
+// `Coefficients`.
+template <class Density, class Coefficients>
+class GradientSink {
+public:
+    GradientSink(double l, double rho, const Density& density, Coefficients& coefficients)
+        : density_(density), coefficients_(coefficients), rho_(rho) {
+        us_.fill(l * rho);
+    }
+
+    void add(const Point& q, double t, double rate, int row, double l_minus_r, double w) {
+        radii_[count_] = q.r;
+        ss_[count_] = rho_ * q.r;
+        deltas_[count_] = rho_ * l_minus_r;
+        dx_[count_] = w;
+        weights_[count_] = w * density_(q, t, rate, row);
+        coefficients_.record(count_, q, rate, row);
+        if (++count_ == BATCH) flush();
+    }
+
+    Gradient sums() {
+        flush();
+        return Gradient{value_, d_u_, d_rho_};
+    }
+
+private:
+    void flush() {
+        uniform_disc_gradients(std::span<const double>(us_.data(), count_),
+                               std::span<const double>(ss_.data(), count_),
+                               std::span<const double>(deltas_.data(), count_),
+                               std::span<DiscGradient>(discs_.data(), count_));
+        for (std::size_t i = 0; i < count_; ++i) {
+            const double r = radii_[i];
+            const DiscGradient& disc = discs_[i];
+            value_ += weights_[i] * ((r * r) * disc.value);
+            d_u_ += weights_[i] * ((r * r) * disc.d_u);
+            d_rho_ += weights_[i] * ((r * r * r) * disc.d_s);
+            coefficients_.accumulate(i, dx_[i], (r * r) * disc.value);
+        }
+        count_ = 0;
+    }
+
+    const Density& density_;
+    Coefficients& coefficients_;
+    double rho_;
+    double value_ = 0.0, d_u_ = 0.0, d_rho_ = 0.0;
+    std::size_t count_ = 0;
+    std::array<double, BATCH> us_{}, ss_{}, deltas_{}, radii_{}, dx_{}, weights_{};
+    std::array<DiscGradient, BATCH> discs_{};
+};
+
+// Many profiles' integrals over one set of nodes, each summed as ValueSink
+// sums it.
+class BandSink {
+public:
+    BandSink(double l, double rho, std::span<const LawDensity> densities)
+        : densities_(densities), rho_(rho), weights_(BATCH * densities.size()), sums_(densities.size(), 0.0) {
+        us_.fill(l * rho);
+    }
+
+    void add(const Point& q, double t, double rate, int row, double l_minus_r, double w) {
+        radii_[count_] = q.r;
+        ss_[count_] = rho_ * q.r;
+        deltas_[count_] = rho_ * l_minus_r;
+        double* weights = &weights_[count_ * densities_.size()];
+        for (std::size_t b = 0; b < densities_.size(); ++b) weights[b] = w * densities_[b](q, t, rate, row);
+        if (++count_ == BATCH) flush();
+    }
+
+    const std::vector<double>& sums() {
+        flush();
+        return sums_;
+    }
+
+private:
+    void flush() {
+        uniform_discs(std::span<const double>(us_.data(), count_), std::span<const double>(ss_.data(), count_),
+                      std::span<const double>(deltas_.data(), count_), std::span<double>(discs_.data(), count_));
+        for (std::size_t i = 0; i < count_; ++i) {
+            const double r = radii_[i];
+            const double* weights = &weights_[i * densities_.size()];
+            for (std::size_t b = 0; b < densities_.size(); ++b) sums_[b] += weights[b] * ((r * r) * discs_[i]);
+        }
+        count_ = 0;
+    }
+
+    std::span<const LawDensity> densities_;
+    double rho_;
+    std::size_t count_ = 0;
+    std::array<double, BATCH> us_{}, ss_{}, deltas_{}, radii_{}, discs_{};
+    std::vector<double> weights_;
+    std::vector<double> sums_;
+};
+
+// Σ_k power[k] raw[k] value[k]: the far-field numerator of raw moments.
+double far_field_raw_sum(const FarFieldSeries& series, std::span<const double> raw) {
+    double sum = 0.0;
+    for (int k = series.terms - 1; k >= 0; --k) sum += series.power[k] * raw[k] * series.value[k];
+    return sum;
+}
+
+// The geometric derivatives of F·A = I(1)·A_disc(u, ρ) + J over F, the
+// edge disc's left out where the limb is dark (its derivatives are
+// infinite on the limb).
+Gradient combine(double a, double limb, const DiscGradient& edge, const Gradient& integral, double flux) {
+    const double edge_u = limb == 0.0 ? 0.0 : limb * edge.d_u;
+    const double edge_rho = limb == 0.0 ? 0.0 : limb * edge.d_s;
+    return Gradient{a, (edge_u + integral.d_u) / flux, (edge_rho + integral.d_rho) / flux};
+}
+
+}  // namespace
+
+Gradient profile_gradient(double l, double rho, const RadialProfile& profile, std::span<const double> moments,
+                          std::span<const CoefficientDerivative> derivatives,
+                          std::span<double> d_coefficients) noexcept {
+    const double flux = profile.flux();
+    if (l >= FAR_FIELD_START) {
+        const FarFieldSeries series = far_field_series(l, rho);
+        const double a = far_field_sum(series, moments);
+        for (std::size_t k = 0; k < derivatives.size(); ++k) {
+            const auto& raw = derivatives[k].raw_moments;
+            d_coefficients[k] = (far_field_raw_sum(series, raw) - a * raw[0]) / flux;
+        }
+        const FarFieldSlopes slopes = far_field_slopes(series, l, rho, moments);
+        return Gradient{a, slopes.d_u, slopes.d_rho};
+    }
+    if (l < SMALLEST_SEPARATION) l = 0.0;
+    const DiscGradient edge = uniform_disc_gradient(l * rho, rho, rho * (l - 1.0));
+    const LimbVariable v{profile.limb_exponent()};
+    const LawDensity density(profile);
+    LawCoefficients coefficients(derivatives, edge.value);
+    GradientSink<LawDensity, LawCoefficients> sink(l, rho, density, coefficients);
+    near_field(l, rho, v, LAW_RULES, {}, sink);
+    const Gradient integral = sink.sums();
+
+    const double limb = profile.limb_intensity();
+    const double a = profile.uniform() ? edge.value : (limb * edge.value + integral.a) / flux;
+    for (std::size_t k = 0; k < derivatives.size(); ++k) {
+        const CoefficientDerivative& derivative = derivatives[k];
+        const double edge_term = derivative.limb_log ? 0.0 : derivative.profile.limb_intensity() * edge.value;
+        d_coefficients[k] = (edge_term + coefficients.sum(k) - a * derivative.raw_moments[0]) / flux;
+    }
+    Gradient gradient = combine(a, limb, edge, integral, flux);
+    if (l == 0.0) gradient.d_u = 0.0;
+    return gradient;
+}
+
+void profile_bands(double l, double rho, std::span<const RadialProfile> profiles,
+                   std::span<const std::array<double, FAR_FIELD_TERMS>> moments,
+                   std::span<double> magnifications) {
+    if (l >= FAR_FIELD_START) {
+        const FarFieldSeries series = far_field_series(l, rho);
+        for (std::size_t b = 0; b < profiles.size(); ++b) magnifications[b] = far_field_sum(series, moments[b]);
+        return;
+    }
+    if (l < SMALLEST_SEPARATION) l = 0.0;
+    const double edge = edge_disc(l, rho);
+    // Profiles of one limb variable (all but power-2 bands of different α)
+    // share the nodes.
+    std::vector<bool> done(profiles.size(), false);
+    std::vector<LawDensity> densities;
+    std::vector<std::size_t> members;
+    for (std::size_t first = 0; first < profiles.size(); ++first) {
+        if (done[first]) continue;
+        if (profiles[first].uniform()) {
+            magnifications[first] = edge;
+            done[first] = true;
+            continue;
+        }
+        densities.clear();
+        members.clear();
+        for (std::size_t b = first; b < profiles.size(); ++b) {
+            if (done[b] || profiles[b].uniform() || profiles[b].limb_exponent() != profiles[first].limb_exponent()) {
+                continue;
+            }
+            densities.emplace_back(profiles[b]);
+            members.push_back(b);
+            done[b] = true;
+        }
+        BandSink sink(l, rho, densities);
+        near_field(l, rho, LimbVariable{profiles[first].limb_exponent()}, LAW_RULES, {}, sink);
+        const std::vector<double>& sums = sink.sums();
+        for (std::size_t i = 0; i < members.size(); ++i) {
+            const RadialProfile& profile = profiles[members[i]];
+            magnifications[members[i]] = (profile.limb_intensity() * edge + sums[i]) / profile.flux();
+        }
+    }
+}
+
+Gradient table_gradient(double l, double rho, const BrightnessTable& table,
+                        std::span<const std::array<double, FAR_FIELD_TERMS>> hat_moments,
+                        std::span<double> d_brightness) {
+    const double flux = table.flux;
+    const std::size_t last = table.brightness.size() - 1;
+    if (l >= FAR_FIELD_START) {
+        const FarFieldSeries series = far_field_series(l, rho);
+        const double a = far_field_sum(series, table.moments);
+        for (std::size_t j = 0; j <= last; ++j) {
+            d_brightness[j] = (far_field_raw_sum(series, hat_moments[j]) - a * hat_moments[j][0]) / flux;
+        }
+        const FarFieldSlopes slopes = far_field_slopes(series, l, rho, table.moments);
+        return Gradient{a, slopes.d_u, slopes.d_rho};
+    }
+    if (l < SMALLEST_SEPARATION) l = 0.0;
+    const DiscGradient edge = uniform_disc_gradient(l * rho, rho, rho * (l - 1.0));
+    const TableDensity density{table.slopes};
+    TableRows rows(last);
+    GradientSink<TableDensity, TableRows> sink(l, rho, density, rows);
+    near_field(l, rho, LimbVariable{2.0}, TABLE_RULES, table.radii, sink);
+    const Gradient integral = sink.sums();
+
+    const double limb = table.brightness[last];
+    const double a = (limb * edge.value + integral.a) / flux;
+    // A row's slope is (I_{j+1} − I_j)/width.
+    for (std::size_t j = 0; j <= last; ++j) {
+        double numerator = j == last ? edge.value : 0.0;
+        if (j > 0) numerator += rows.sum(j - 1) / (table.radii[j] - table.radii[j - 1]);
+        if (j < last) numerator -= rows.sum(j) / (table.radii[j + 1] - table.radii[j]);
+        d_brightness[j] = (numerator - a * hat_moments[j][0]) / flux;
+    }
+    Gradient gradient = combine(a, limb, edge, integral, flux);
+    if (l == 0.0) gradient.d_u = 0.0;
+    return gradient;
 }
 
 }  // namespace lumevaro::limb_darkening

@@ -2,9 +2,11 @@
 // quadrature near the lens, the far-field series beyond.
 #pragma once
 
+#include <array>
 #include <span>
 #include <vector>
 
+#include "models/limb_darkening/far_field.hpp"
 #include "models/limb_darkening/profile.hpp"
 
 namespace lumevaro::limb_darkening {
@@ -27,6 +29,46 @@ struct BrightnessTable {
 
 // A(l) of a tabulated profile; the cost grows with the number of rows.
 double table_magnification(double l, double rho, const BrightnessTable& table);
+
+// The magnification with its derivatives in the geometry: ∂A/∂u at fixed
+// ρ (u = lρ) and ∂A/∂ρ at fixed u. The value is the value function's, to
+// the bit.
+struct Gradient {
+    double a;
+    double d_u;
+    double d_rho;
+};
+
+// What a coefficient derivative needs of ∂I/∂c: the profile and its raw
+// moments (RadialProfile::raw_moments). For I = c ln μ (power-2's α at 0)
+// limb_log is set: I is infinite at the limb, and the integral is taken in
+// the form ∫ (D(r) − D(1)) I_μ dμ, which is finite.
+struct CoefficientDerivative {
+    RadialProfile profile;
+    std::array<double, FAR_FIELD_TERMS> raw_moments;
+    bool limb_log;
+};
+
+// A(l) with its geometric derivatives and d_coefficients[k] = ∂A/∂c_k, one
+// for each of `derivatives`.
+Gradient profile_gradient(double l, double rho, const RadialProfile& profile, std::span<const double> moments,
+                          std::span<const CoefficientDerivative> derivatives,
+                          std::span<double> d_coefficients) noexcept;
+
+// A(l) of several profiles at once (bands): magnifications[b] is
+// profile_magnification's value for profiles[b], to the bit; profiles of one
+// limb variable share every disc.
+void profile_bands(double l, double rho, std::span<const RadialProfile> profiles,
+                   std::span<const std::array<double, FAR_FIELD_TERMS>> moments,
+                   std::span<double> magnifications);
+
+// A table's magnification with its derivatives, d_brightness[j] = ∂A/∂I_j for
+// the table's (scaled) brightnesses; hat_moments[j] holds the raw moments of
+// the hat function of row radius j (1 there, 0 at the other radii, linear
+// between).
+Gradient table_gradient(double l, double rho, const BrightnessTable& table,
+                        std::span<const std::array<double, FAR_FIELD_TERMS>> hat_moments,
+                        std::span<double> d_brightness);
 
 // Separations below this are taken as 0: the magnification differs from its
 // value at l = 0 by less than 1e-13 relative there (it is even in l, with a

@@ -24,6 +24,7 @@
 #include <array>
 #include <atomic>
 #include <cstring>
+#include <limits>
 
 #if defined(__x86_64__)
 #include <immintrin.h>
@@ -56,36 +57,43 @@ constexpr int MAX_STEPS = 64;
 [[gnu::always_inline]] inline bool still_live(bool live, bool converged) { return live && !converged; }
 [[gnu::always_inline]] inline bool any_live(bool live) { return live; }
 
-#include "models/limb_darkening/landen_pair.inc"
+#include "models/limb_darkening/disc_kernel.inc"
+
+// A disc the closed form does not take: on the edge, with complements
+// that underflow (|δ| ≲ 1e-154 σ, where the disc differs from its edge value
+// by about |δ| ln|δ|: nothing), or far smaller than its distance, where the
+// closed form would cancel as (u/s)² and the series about the point source
+// needs two or three terms. Its value, and the series for the derivatives.
+bool special_disc(double u, double s, double delta) {
+    if (delta == 0.0 || u > SMALL_DISC * s) return true;
+    const double sigma = u + s;
+    const double delta2 = delta * delta;
+    const double kc2 = delta2 * (1.0 + 4.0 / (sigma * sigma)) / (4.0 + delta2);
+    const double ratio = delta / sigma;
+    return kc2 == 0.0 || ratio * ratio == 0.0;
+}
+
+DiscGradient special_disc_gradient(double u, double s) {
+    if (u > SMALL_DISC * s) {
+        const FarFieldSeries series = far_field_series(u / s, s);
+        const FarFieldSlopes slopes = far_field_slopes(series, u / s, s, UNIFORM_DISC_MOMENTS);
+        return DiscGradient{far_field_sum(series, UNIFORM_DISC_MOMENTS), slopes.d_u, slopes.d_rho};
+    }
+    constexpr double INFINITE = std::numeric_limits<double>::infinity();
+    return DiscGradient{uniform_disc_on_edge(s), -INFINITE, INFINITE};
+}
 
 }  // namespace
 
 double uniform_disc(double u, double s, double delta) noexcept {
-    using models::HALF_PI, models::PI;
-    if (delta == 0.0) return uniform_disc_on_edge(s);
-    // A disc far smaller than its distance: the closed form would cancel as
-    // (u/s)²; the series about the point source needs two or three terms.
-    if (u > SMALL_DISC * s) return far_field_magnification(u / s, s, UNIFORM_DISC_MOMENTS);
-    const double sigma = u + s;
-    const double delta2 = delta * delta;
-    const double q2 = 4.0 + delta2;
-    const double q = std::sqrt(q2);
-    const double s2 = s * s;
-    const double kc2 = delta2 * (1.0 + 4.0 / (sigma * sigma)) / q2;
-    const double kc = std::sqrt(kc2);
-    const double ratio = delta / sigma;
-    const double one_minus_n = ratio * ratio;
-    // So close to the edge that the complements underflow (|δ| ≲ 1e-154 σ),
-    // the disc differs from its edge value by about |δ| ln|δ|: nothing.
-    if (kc2 == 0.0 || one_minus_n == 0.0) return uniform_disc_on_edge(s);
+    if (special_disc(u, s, delta)) return special_disc_gradient(u, s).value;
+    return closed_form<false>(u, s, delta, true, 1.0)[0];
+}
 
-    const double c_e = (sigma * q) / (2.0 * s2);
-    const double c_k = -(delta * (8.0 + delta * sigma)) / (2.0 * s2 * q);
-    const double c_pi = (2.0 * delta2 * (1.0 + s2)) / (s2 * sigma * q);
-
-    const double pair = landen_pair(std::fabs(kc), c_e + c_k, c_k + c_e * kc2,
-                                    std::sqrt(one_minus_n), c_pi, true, 1.0);
-    return (HALF_PI * pair) / PI;
+DiscGradient uniform_disc_gradient(double u, double s, double delta) noexcept {
+    if (special_disc(u, s, delta)) return special_disc_gradient(u, s);
+    const std::array<double, 3> terms = closed_form<true>(u, s, delta, true, 1.0);
+    return DiscGradient{terms[0], u == 0.0 ? 0.0 : terms[1], terms[2]};
 }
 
 // On the edge the K and Π terms vanish and m = 1:
@@ -127,38 +135,41 @@ using LaneMask = long long __attribute__((vector_size(32)));
     return (live[0] | live[1] | live[2] | live[3]) != 0;
 }
 
-#include "models/limb_darkening/landen_pair.inc"
+#include "models/limb_darkening/disc_kernel.inc"
 
-void four_discs(const double* u, const double* s, const double* delta, double* discs) {
-    using models::HALF_PI, models::PI;
+// Lanes on the edge, whose complements underflow or far from the disc go
+// one by one (the checks are special_disc's, on the lanes).
+template <bool Gradient, class Result, class OneByOne>
+void four(const double* u, const double* s, const double* delta, Result* out, OneByOne&& one_by_one) {
     Lanes U, S, D;
     std::memcpy(&U, u, sizeof U);
     std::memcpy(&S, s, sizeof S);
     std::memcpy(&D, delta, sizeof D);
     const Lanes sigma = U + S;
     const Lanes delta2 = D * D;
-    const Lanes q2 = 4.0 + delta2;
-    const Lanes q = root(q2);
-    const Lanes s2 = S * S;
-    const Lanes kc2 = delta2 * (1.0 + 4.0 / (sigma * sigma)) / q2;
+    const Lanes kc2 = delta2 * (1.0 + 4.0 / (sigma * sigma)) / (4.0 + delta2);
     const Lanes ratio = D / sigma;
-    const Lanes one_minus_n = ratio * ratio;
-    const LaneMask special = (D == 0.0) | (kc2 == 0.0) | (one_minus_n == 0.0) | (U > SMALL_DISC * S);
+    const LaneMask special = (D == 0.0) | (kc2 == 0.0) | (ratio * ratio == 0.0) | (U > SMALL_DISC * S);
     if ((special[0] | special[1] | special[2] | special[3]) != 0) {
-        for (int i = 0; i < 4; ++i) discs[i] = uniform_disc(u[i], s[i], delta[i]);
+        for (int i = 0; i < 4; ++i) out[i] = one_by_one(u[i], s[i], delta[i]);
         return;
     }
-    const Lanes c_e = (sigma * q) / (2.0 * s2);
-    const Lanes c_k = -(D * (8.0 + D * sigma)) / (2.0 * s2 * q);
-    const Lanes c_pi = (2.0 * delta2 * (1.0 + s2)) / (s2 * sigma * q);
-
     const Lanes one = {1.0, 1.0, 1.0, 1.0};
-    const Lanes pair = landen_pair(magnitude(root(kc2)), c_e + c_k, c_k + c_e * kc2,
-                                   root(one_minus_n), c_pi, LaneMask{-1, -1, -1, -1}, one);
-    const Lanes result = (HALF_PI * pair) / PI;
-    std::memcpy(discs, &result, sizeof result);
+    const auto terms = closed_form<Gradient>(U, S, D, LaneMask{-1, -1, -1, -1}, one);
+    if constexpr (Gradient) {
+        for (int i = 0; i < 4; ++i) out[i] = DiscGradient{terms[0][i], u[i] == 0.0 ? 0.0 : terms[1][i], terms[2][i]};
+    } else {
+        std::memcpy(out, &terms[0], sizeof terms[0]);
+    }
 }
 
+void four_discs(const double* u, const double* s, const double* delta, double* discs) {
+    four<false>(u, s, delta, discs, uniform_disc);
+}
+
+void four_disc_gradients(const double* u, const double* s, const double* delta, DiscGradient* discs) {
+    four<true>(u, s, delta, discs, uniform_disc_gradient);
+}
 
 }  // namespace avx2
 }  // namespace
@@ -195,6 +206,17 @@ void uniform_discs(std::span<const double> u, std::span<const double> s, std::sp
     }
 #endif
     for (; i < discs.size(); ++i) discs[i] = uniform_disc(u[i], s[i], delta[i]);
+}
+
+void uniform_disc_gradients(std::span<const double> u, std::span<const double> s, std::span<const double> delta,
+                            std::span<DiscGradient> discs) noexcept {
+    std::size_t i = 0;
+#if defined(__x86_64__)
+    if (lanes() == 4) {
+        for (; i + 4 <= discs.size(); i += 4) avx2::four_disc_gradients(&u[i], &s[i], &delta[i], &discs[i]);
+    }
+#endif
+    for (; i < discs.size(); ++i) discs[i] = uniform_disc_gradient(u[i], s[i], delta[i]);
 }
 
 }  // namespace lumevaro::limb_darkening

@@ -23,6 +23,29 @@ void uniform_discs(std::span<const double> u, std::span<const double> s, std::sp
 // lets it choose the lanes again.
 void use_disc_lanes(bool enabled) noexcept;
 
+// The disc with its derivatives in u at fixed s and in s at fixed u; value
+// is uniform_disc's, to the bit. Differentiating the closed form (DLMF
+// 19.4) leaves the same K, E and Π, with new coefficients:
+//
+//   π ∂A/∂u = [σq E − (δ²σ² + 4(u² + s²))/(σq) K] / (s² u),
+//   π ∂A/∂s = [(δ²σ² + 8u²)/(σq) K − σq E − 4δ²/(σq) Π] / s³,
+//
+// all three carried through one Landen loop. Both grow like ln(1/|δ|) at the
+// edge (∂A/∂u → −∞, ∂A/∂s → +∞ there, returned exactly on it); at u = 0,
+// ∂A/∂u is 0. For u > 1000s they come from the far-field series, as the
+// value does. Accuracy: the value's; the derivatives within about 1e-12 of
+// their scale A/s (u ≤ 3s) or A/u.
+struct DiscGradient {
+    double value;
+    double d_u;
+    double d_s;
+};
+DiscGradient uniform_disc_gradient(double u, double s, double delta) noexcept;
+
+// uniform_disc_gradient for many discs, with the lanes of uniform_discs.
+void uniform_disc_gradients(std::span<const double> u, std::span<const double> s, std::span<const double> delta,
+                            std::span<DiscGradient> discs) noexcept;
+
 // The same with the lens on the disc's edge (u = s).
 double uniform_disc_on_edge(double s) noexcept;
 
