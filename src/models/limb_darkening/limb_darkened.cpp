@@ -345,15 +345,12 @@ Checked<std::vector<Magnifications>> limb_darkened_magnification_bands(Separatio
     }
 
     std::vector<limb_darkening::RadialProfile> profiles;
-    std::vector<Moments> moments;
-    for (const std::vector<double>& band : bands) {
-        profiles.emplace_back(named, band);
-        moments.push_back(moments_of(profiles.back()));
-    }
+    for (const std::vector<double>& band : bands) profiles.emplace_back(named, band);
+    limb_darkening::Bands engine(std::move(profiles));
     std::vector<Magnifications> magnifications(bands.size(), Magnifications(l.size()));
     std::vector<double> values(bands.size());
     for (std::size_t i = 0; i < l.size(); ++i) {
-        limb_darkening::profile_bands(l[i], rho, profiles, moments, values);
+        engine.magnifications(l[i], rho, values);
         for (std::size_t b = 0; b < bands.size(); ++b) magnifications[b][i] = values[b];
     }
     return magnifications;

@@ -114,8 +114,14 @@ RadialProfile RadialProfile::coefficient_derivative(Law law, std::span<const dou
         std::array<double, 4> unit{};
         if (law == Law::power_2) unit[1] = coefficients[1];
         unit[static_cast<std::size_t>(k)] = 1.0;
-        derivative = RadialProfile(law, std::span<const double>(unit.data(), coefficients.size()));
-        derivative.terms_[0].coefficient -= 1.0;
+        const RadialProfile full(law, std::span<const double>(unit.data(), coefficients.size()));
+        // Only the terms c_k moves; the constant one always.
+        derivative.add(full.terms_[0].coefficient - 1.0, 0.0);
+        for (int i = 1; i < full.term_count_; ++i) {
+            if (full.terms_[i].coefficient != 0.0) derivative.add(full.terms_[i].coefficient, full.terms_[i].exponent);
+        }
+        derivative.log_coefficient_ = full.log_coefficient_;
+        derivative.limb_exponent_ = full.limb_exponent_;
     }
     derivative.set_flux();
     return derivative;

@@ -63,6 +63,12 @@ public:
     bool power_variable() const noexcept { return term_count_ == 2 && limb_exponent_ * terms_[1].exponent == 1.0; }
     double power_coefficient() const noexcept { return terms_[1].coefficient; }
     double power_exponent() const noexcept { return terms_[1].exponent; }
+    // The terms c·μ^a in order (the first the constant), and c_log, b.
+    int term_count() const noexcept { return term_count_; }
+    double term_coefficient(int i) const noexcept { return terms_[i].coefficient; }
+    double term_exponent(int i) const noexcept { return terms_[i].exponent; }
+    double log_coefficient() const noexcept { return log_coefficient_; }
+    double log_exponent() const noexcept { return log_exponent_; }
 
 private:
     // Terms c·μ^a; at most five of them (Claret's law).

@@ -599,49 +599,6 @@ private:
     std::array<DiscGradient, BATCH> discs_{};
 };
 
-// Many profiles' integrals over one set of nodes, each summed as ValueSink
-// sums it.
-class BandSink {
-public:
-    BandSink(double l, double rho, std::span<const LawDensity> densities)
-        : densities_(densities), rho_(rho), weights_(BATCH * densities.size()), sums_(densities.size(), 0.0) {
-        us_.fill(l * rho);
-    }
-
-    void add(const Point& q, double t, double rate, int row, double l_minus_r, double w) {
-        radii_[count_] = q.r;
-        ss_[count_] = rho_ * q.r;
-        deltas_[count_] = rho_ * l_minus_r;
-        double* weights = &weights_[count_ * densities_.size()];
-        for (std::size_t b = 0; b < densities_.size(); ++b) weights[b] = w * densities_[b](q, t, rate, row);
-        if (++count_ == BATCH) flush();
-    }
-
-    const std::vector<double>& sums() {
-        flush();
-        return sums_;
-    }
-
-private:
-    void flush() {
-        uniform_discs(std::span<const double>(us_.data(), count_), std::span<const double>(ss_.data(), count_),
-                      std::span<const double>(deltas_.data(), count_), std::span<double>(discs_.data(), count_));
-        for (std::size_t i = 0; i < count_; ++i) {
-            const double r = radii_[i];
-            const double* weights = &weights_[i * densities_.size()];
-            for (std::size_t b = 0; b < densities_.size(); ++b) sums_[b] += weights[b] * ((r * r) * discs_[i]);
-        }
-        count_ = 0;
-    }
-
-    std::span<const LawDensity> densities_;
-    double rho_;
-    std::size_t count_ = 0;
-    std::array<double, BATCH> us_{}, ss_{}, deltas_{}, radii_{}, discs_{};
-    std::vector<double> weights_;
-    std::vector<double> sums_;
-};
-
 // Σ_k power[k] raw[k] value[k]: the far-field numerator of raw moments.
 double far_field_raw_sum(const FarFieldSeries& series, std::span<const double> raw) {
     double sum = 0.0;
@@ -695,48 +652,6 @@ Gradient profile_gradient(double l, double rho, const RadialProfile& profile, st
     return gradient;
 }
 
-void profile_bands(double l, double rho, std::span<const RadialProfile> profiles,
-                   std::span<const std::array<double, FAR_FIELD_TERMS>> moments,
-                   std::span<double> magnifications) {
-    if (l >= FAR_FIELD_START) {
-        const FarFieldSeries series = far_field_series(l, rho);
-        for (std::size_t b = 0; b < profiles.size(); ++b) magnifications[b] = far_field_sum(series, moments[b]);
-        return;
-    }
-    if (l < SMALLEST_SEPARATION) l = 0.0;
-    const double edge = edge_disc(l, rho);
-    // Profiles of one limb variable (all but power-2 bands of different α)
-    // share the nodes.
-    std::vector<bool> done(profiles.size(), false);
-    std::vector<LawDensity> densities;
-    std::vector<std::size_t> members;
-    for (std::size_t first = 0; first < profiles.size(); ++first) {
-        if (done[first]) continue;
-        if (profiles[first].uniform()) {
-            magnifications[first] = edge;
-            done[first] = true;
-            continue;
-        }
-        densities.clear();
-        members.clear();
-        for (std::size_t b = first; b < profiles.size(); ++b) {
-            if (done[b] || profiles[b].uniform() || profiles[b].limb_exponent() != profiles[first].limb_exponent()) {
-                continue;
-            }
-            densities.emplace_back(profiles[b]);
-            members.push_back(b);
-            done[b] = true;
-        }
-        BandSink sink(l, rho, densities);
-        near_field(l, rho, LimbVariable{profiles[first].limb_exponent()}, LAW_RULES, {}, sink);
-        const std::vector<double>& sums = sink.sums();
-        for (std::size_t i = 0; i < members.size(); ++i) {
-            const RadialProfile& profile = profiles[members[i]];
-            magnifications[members[i]] = (profile.limb_intensity() * edge + sums[i]) / profile.flux();
-        }
-    }
-}
-
 Gradient table_gradient(double l, double rho, const BrightnessTable& table,
                         std::span<const std::array<double, FAR_FIELD_TERMS>> hat_moments,
                         std::span<double> d_brightness) {
@@ -771,6 +686,220 @@ Gradient table_gradient(double l, double rho, const BrightnessTable& table,
     Gradient gradient = combine(a, limb, edge, integral, flux);
     if (l == 0.0) gradient.d_u = 0.0;
     return gradient;
+}
+
+// ---------------------------------------------------------------------------
+// Bands. RadialProfile::slope sums its terms in order, each by the formula
+// of its power; a group of profiles of one form takes the same formulas with
+// the μ-dependent part formed once per node and each band's coefficient
+// pre-multiplied as slope multiplies it, so every band's density has the
+// bits LawDensity gives it.
+
+namespace {
+
+enum class Power { one, two, half, three_halves, other };
+
+Power power_of(double exponent) {
+    if (exponent == 1.0) return Power::one;
+    if (exponent == 2.0) return Power::two;
+    if (exponent == 0.5) return Power::half;
+    if (exponent == 1.5) return Power::three_halves;
+    return Power::other;
+}
+
+// Profiles of one form: equal exponents term by term, a log term in all or
+// none, one limb variable.
+bool same_form(const RadialProfile& a, const RadialProfile& b) {
+    if (a.limb_exponent() != b.limb_exponent() || a.term_count() != b.term_count() ||
+        a.power_variable() != b.power_variable() || (a.log_coefficient() != 0.0) != (b.log_coefficient() != 0.0) ||
+        a.log_exponent() != b.log_exponent()) {
+        return false;
+    }
+    for (int i = 1; i < a.term_count(); ++i) {
+        if (a.term_exponent(i) != b.term_exponent(i)) return false;
+    }
+    return true;
+}
+
+}  // namespace
+
+struct Bands::Group {
+    std::vector<std::size_t> members;
+    LimbVariable v{2.0};
+    bool power_variable = false;
+    double alpha = 0.0;
+    std::vector<Power> powers;         // of terms 1, 2, ...
+    std::vector<double> exponents;
+    std::vector<double> factors;       // [term][band]: c, 2c, c/2, 3c/2 or c·a as slope takes them
+    bool log = false;
+    std::vector<double> logs;          // [band]
+    std::vector<double> scales;        // [band], c 2^α in the power variable
+    // Per node of a batch, [node][band]: the weights; and per band the sums.
+    std::vector<double> weights;
+    std::vector<double> sums;
+    std::vector<double> slopes;        // [band], one node's
+
+    std::size_t size() const { return members.size(); }
+
+    // The weights w·density of every band at a node.
+    void densities(const Point& q, double t, double rate, double w, double* out) {
+        const std::size_t n = size();
+        if (power_variable) {
+            const double t2 = t * t;
+            const double shape = (1.0 - t) * (1.0 + t);
+            const double power = std::pow(1.0 + t2, -alpha - 1.0);
+            for (std::size_t b = 0; b < n; ++b) out[b] = w * (scales[b] * shape * power);
+            return;
+        }
+        const double mu = q.mu;
+        for (std::size_t b = 0; b < n; ++b) slopes[b] = 0.0;
+        double root = -1.0;
+        for (std::size_t i = 0; i < powers.size(); ++i) {
+            const double* c = &factors[i * n];
+            switch (powers[i]) {
+                case Power::one:
+                    for (std::size_t b = 0; b < n; ++b) slopes[b] += c[b];
+                    break;
+                case Power::two:
+                    for (std::size_t b = 0; b < n; ++b) slopes[b] += c[b] * mu;
+                    break;
+                case Power::half:
+                    if (root < 0.0) root = std::sqrt(mu);
+                    for (std::size_t b = 0; b < n; ++b) slopes[b] += c[b] / root;
+                    break;
+                case Power::three_halves:
+                    if (root < 0.0) root = std::sqrt(mu);
+                    for (std::size_t b = 0; b < n; ++b) slopes[b] += c[b] * root;
+                    break;
+                case Power::other: {
+                    const double power = std::pow(mu, exponents[i] - 1.0);
+                    for (std::size_t b = 0; b < n; ++b) slopes[b] += c[b] * power;
+                    break;
+                }
+            }
+        }
+        if (log) {
+            const double g = std::log(mu) + 1.0;
+            for (std::size_t b = 0; b < n; ++b) slopes[b] += logs[b] * g;
+        }
+        const double factor = rate * q.dmu_dt;
+        for (std::size_t b = 0; b < n; ++b) out[b] = w * (slopes[b] * factor);
+    }
+};
+
+namespace {
+
+// One group's integrals over its nodes, each band summed as ValueSink sums
+// its one profile.
+class BandSink {
+public:
+    BandSink(double l, double rho, Bands::Group& group) : group_(group), rho_(rho) {
+        us_.fill(l * rho);
+        group_.weights.resize(BATCH * group_.size());
+        group_.sums.assign(group_.size(), 0.0);
+    }
+
+    void add(const Point& q, double t, double rate, int, double l_minus_r, double w) {
+        radii_[count_] = q.r;
+        ss_[count_] = rho_ * q.r;
+        deltas_[count_] = rho_ * l_minus_r;
+        group_.densities(q, t, rate, w, &group_.weights[count_ * group_.size()]);
+        if (++count_ == BATCH) flush();
+    }
+
+    void flush() {
+        uniform_discs(std::span<const double>(us_.data(), count_), std::span<const double>(ss_.data(), count_),
+                      std::span<const double>(deltas_.data(), count_), std::span<double>(discs_.data(), count_));
+        const std::size_t n = group_.size();
+        double* sums = group_.sums.data();
+        for (std::size_t i = 0; i < count_; ++i) {
+            const double r = radii_[i];
+            const double r2_disc = (r * r) * discs_[i];
+            const double* weights = &group_.weights[i * n];
+            for (std::size_t b = 0; b < n; ++b) sums[b] += weights[b] * r2_disc;
+        }
+        count_ = 0;
+    }
+
+private:
+    Bands::Group& group_;
+    double rho_;
+    std::size_t count_ = 0;
+    std::array<double, BATCH> us_{}, ss_{}, deltas_{}, radii_{}, discs_{};
+};
+
+}  // namespace
+
+Bands::Bands(std::vector<RadialProfile> profiles) : profiles_(std::move(profiles)) {
+    for (const RadialProfile& profile : profiles_) {
+        moments_.emplace_back();
+        profile.normalised_moments(moments_.back());
+    }
+    std::vector<bool> placed(profiles_.size(), false);
+    for (std::size_t first = 0; first < profiles_.size(); ++first) {
+        if (placed[first] || profiles_[first].uniform()) continue;
+        const RadialProfile& form = profiles_[first];
+        Group group;
+        for (std::size_t b = first; b < profiles_.size(); ++b) {
+            if (!placed[b] && !profiles_[b].uniform() && same_form(form, profiles_[b])) {
+                group.members.push_back(b);
+                placed[b] = true;
+            }
+        }
+        const std::size_t n = group.size();
+        group.v = LimbVariable{form.limb_exponent()};
+        group.power_variable = form.power_variable();
+        if (group.power_variable) {
+            group.alpha = form.power_exponent();
+            for (const std::size_t b : group.members) {
+                group.scales.push_back(profiles_[b].power_coefficient() * std::exp2(group.alpha));
+            }
+        }
+        for (int i = 1; i < form.term_count(); ++i) {
+            const double exponent = form.term_exponent(i);
+            const Power power = power_of(exponent);
+            group.powers.push_back(power);
+            group.exponents.push_back(exponent);
+            for (const std::size_t b : group.members) {
+                const double c = profiles_[b].term_coefficient(i);
+                switch (power) {
+                    case Power::one: group.factors.push_back(c); break;
+                    case Power::two: group.factors.push_back(2.0 * c); break;
+                    case Power::half: group.factors.push_back(0.5 * c); break;
+                    case Power::three_halves: group.factors.push_back(1.5 * c); break;
+                    case Power::other: group.factors.push_back(c * exponent); break;
+                }
+            }
+        }
+        group.log = form.log_coefficient() != 0.0;
+        for (const std::size_t b : group.members) group.logs.push_back(profiles_[b].log_coefficient());
+        group.slopes.resize(n);
+        groups_.push_back(std::move(group));
+    }
+}
+
+Bands::~Bands() = default;
+
+void Bands::magnifications(double l, double rho, std::span<double> out) {
+    if (l >= FAR_FIELD_START) {
+        const FarFieldSeries series = far_field_series(l, rho);
+        for (std::size_t b = 0; b < profiles_.size(); ++b) out[b] = far_field_sum(series, moments_[b]);
+        return;
+    }
+    if (l < SMALLEST_SEPARATION) l = 0.0;
+    const double edge = edge_disc(l, rho);
+    for (std::size_t b = 0; b < profiles_.size(); ++b) {
+        if (profiles_[b].uniform()) out[b] = edge;
+    }
+    for (Group& group : groups_) {
+        BandSink sink(l, rho, group);
+        near_field(l, rho, group.v, LAW_RULES, {}, sink);
+        sink.flush();
+        for (std::size_t i = 0; i < group.size(); ++i) {
+            const RadialProfile& profile = profiles_[group.members[i]];
+            out[group.members[i]] = (profile.limb_intensity() * edge + group.sums[i]) / profile.flux();
+        }
+    }
 }
 
 }  // namespace lumevaro::limb_darkening

@@ -55,12 +55,27 @@ Gradient profile_gradient(double l, double rho, const RadialProfile& profile, st
                           std::span<const CoefficientDerivative> derivatives,
                           std::span<double> d_coefficients) noexcept;
 
-// A(l) of several profiles at once (bands): magnifications[b] is
-// profile_magnification's value for profiles[b], to the bit; profiles of one
-// limb variable share every disc.
-void profile_bands(double l, double rho, std::span<const RadialProfile> profiles,
-                   std::span<const std::array<double, FAR_FIELD_TERMS>> moments,
-                   std::span<double> magnifications);
+// A(l) of several profiles at once (bands): magnifications(l, ρ, out) gives
+// out[b] = profile_magnification's value for profiles[b], to the bit.
+// Profiles of one form (the same powers of μ and limb variable: every band of
+// a law, but power-2 bands of different α) share every node and disc, and
+// their densities are formed band by band in one loop.
+class Bands {
+public:
+    explicit Bands(std::vector<RadialProfile> profiles);
+    ~Bands();
+    Bands(const Bands&) = delete;
+    Bands& operator=(const Bands&) = delete;
+
+    void magnifications(double l, double rho, std::span<double> out);
+
+    struct Group;
+
+private:
+    std::vector<RadialProfile> profiles_;
+    std::vector<std::array<double, FAR_FIELD_TERMS>> moments_;
+    std::vector<Group> groups_;
+};
 
 // A table's magnification with its derivatives, d_brightness[j] = ∂A/∂I_j for
 // the table's (scaled) brightnesses; hat_moments[j] holds the raw moments of
