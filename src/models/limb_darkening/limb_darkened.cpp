@@ -280,7 +280,7 @@ Checked<MagnificationGradient> limb_darkened_magnification_gradient(Separations 
     for (std::size_t k = 0; k < coefficients.size(); ++k) {
         limb_darkening::CoefficientDerivative derivative{
             limb_darkening::RadialProfile::coefficient_derivative(named, coefficients, static_cast<int>(k)), {},
-            named == limb_darkening::Law::power_2 && k == 1 && coefficients[1] == 0.0};
+            named == limb_darkening::Law::power_2 && k == 1};
         derivative.profile.raw_moments(derivative.raw_moments);
         derivatives.push_back(std::move(derivative));
     }

@@ -37,8 +37,8 @@ public:
     // ∂I/∂c_k, the derivative of the law's profile in its coefficient k, as
     // a profile of the same form (not normalised: I = 0 at the centre). Every
     // law is affine in its coefficients, but for power-2's exponent α, whose
-    // derivative is c μ^α ln μ. At α = 0 that is c ln μ, which no profile of
-    // this form holds: the caller handles it (limb_darkened.cpp).
+    // derivative is c μ^α ln μ (at α = 0, c ln μ: infinite on the limb, which
+    // the quadrature integrates by parts, quadrature.hpp).
     static RadialProfile coefficient_derivative(Law law, std::span<const double> coefficients, int k) noexcept;
 
     double intensity(double mu) const noexcept;

@@ -505,24 +505,29 @@ class LawCoefficients {
 public:
     static constexpr std::size_t MOST = 4;
 
-    LawCoefficients(std::span<const CoefficientDerivative> derivatives, double edge)
-        : derivatives_(derivatives), edge_(edge) {}
+    explicit LawCoefficients(std::span<const CoefficientDerivative> derivatives) : derivatives_(derivatives) {}
 
     void record(std::size_t i, const Point& q, double rate, int) {
+        const double factor = rate * q.dmu_dt;
         for (std::size_t k = 0; k < derivatives_.size(); ++k) {
-            weights_[i][k] = derivatives_[k].profile.slope(q.mu) * (rate * q.dmu_dt);
+            const RadialProfile& profile = derivatives_[k].profile;
+            weights_[i][k] = derivatives_[k].by_parts ? profile.log_coefficient() *
+                                                            std::pow(q.mu, profile.log_exponent() + 1.0) *
+                                                            std::log(q.mu) * factor
+                                                      : profile.slope(q.mu) * factor;
         }
     }
-    void accumulate(std::size_t i, double w, double r2_disc) {
+    void accumulate(std::size_t i, double w, double r, double s, const DiscGradient& disc) {
+        const double r2_disc = (r * r) * disc.value;
         for (std::size_t k = 0; k < derivatives_.size(); ++k) {
-            sums_[k] += (w * weights_[i][k]) * (derivatives_[k].limb_log ? r2_disc - edge_ : r2_disc);
+            const double kernel = derivatives_[k].by_parts ? 2.0 * disc.value + s * disc.d_s : r2_disc;
+            sums_[k] += (w * weights_[i][k]) * kernel;
         }
     }
     double sum(std::size_t k) const { return sums_[k]; }
 
 private:
     std::span<const CoefficientDerivative> derivatives_;
-    double edge_;
     std::array<std::array<double, MOST>, BATCH> weights_{};
     std::array<double, MOST> sums_{};
 };
@@ -537,7 +542,9 @@ public:
         units_[i] = -(q.mu / q.r) * (rate * q.dmu_dt);
         rows_[i] = row;
     }
-    void accumulate(std::size_t i, double w, double r2_disc) { sums_[rows_[i]] += (w * units_[i]) * r2_disc; }
+    void accumulate(std::size_t i, double w, double r, double, const DiscGradient& disc) {
+        sums_[rows_[i]] += (w * units_[i]) * ((r * r) * disc.value);
+    }
     double sum(std::size_t row) const { return sums_[row]; }
 
 private:
@@ -585,7 +592,7 @@ private:
             value_ += weights_[i] * ((r * r) * disc.value);
             d_u_ += weights_[i] * ((r * r) * disc.d_u);
             d_rho_ += weights_[i] * ((r * r * r) * disc.d_s);
-            coefficients_.accumulate(i, dx_[i], (r * r) * disc.value);
+            coefficients_.accumulate(i, dx_[i], r, ss_[i], disc);
         }
         count_ = 0;
     }
@@ -635,7 +642,7 @@ Gradient profile_gradient(double l, double rho, const RadialProfile& profile, st
     const DiscGradient edge = uniform_disc_gradient(l * rho, rho, rho * (l - 1.0));
     const LimbVariable v{profile.limb_exponent()};
     const LawDensity density(profile);
-    LawCoefficients coefficients(derivatives, edge.value);
+    LawCoefficients coefficients(derivatives);
     GradientSink<LawDensity, LawCoefficients> sink(l, rho, density, coefficients);
     near_field(l, rho, v, LAW_RULES, {}, sink);
     const Gradient integral = sink.sums();
@@ -644,7 +651,7 @@ Gradient profile_gradient(double l, double rho, const RadialProfile& profile, st
     const double a = profile.uniform() ? edge.value : (limb * edge.value + integral.a) / flux;
     for (std::size_t k = 0; k < derivatives.size(); ++k) {
         const CoefficientDerivative& derivative = derivatives[k];
-        const double edge_term = derivative.limb_log ? 0.0 : derivative.profile.limb_intensity() * edge.value;
+        const double edge_term = derivative.by_parts ? 0.0 : derivative.profile.limb_intensity() * edge.value;
         d_coefficients[k] = (edge_term + coefficients.sum(k) - a * derivative.raw_moments[0]) / flux;
     }
     Gradient gradient = combine(a, limb, edge, integral, flux);

@@ -40,13 +40,16 @@ struct Gradient {
 };
 
 // What a coefficient derivative needs of ∂I/∂c: the profile and its raw
-// moments (RadialProfile::raw_moments). For I = c ln μ (power-2's α at 0)
-// limb_log is set: I is infinite at the limb, and the integral is taken in
-// the form ∫ (D(r) − D(1)) I_μ dμ, which is finite.
+// moments (RadialProfile::raw_moments). For I = c μ^b ln μ (power-2's α)
+// by_parts is set: the integral ∫ D(r) I_μ dμ, whose integrand has a ln μ at
+// the limb that the rules resolve to only about 1e-8, is taken as
+// c ∫ μ^(b+1) ln μ (2A_disc + s ∂_s A_disc) dμ (by parts: r² = 1 − μ², s = ρr),
+// whose integrand vanishes there; at b = 0, where I is infinite on the limb,
+// this is also the finite form.
 struct CoefficientDerivative {
     RadialProfile profile;
     std::array<double, FAR_FIELD_TERMS> raw_moments;
-    bool limb_log;
+    bool by_parts;
 };
 
 // A(l) with its geometric derivatives and d_coefficients[k] = ∂A/∂c_k, one
