@@ -105,6 +105,9 @@ def test_fit_recovers_the_event_within_its_errors(seed):
     # A chi-square far from the degrees of freedom would mean a local minimum
     # or errors that do not describe the noise.
     assert abs(result.chi2 - result.dof) < 5.0 * math.sqrt(2.0 * result.dof)
+    # The exact Jacobian costs one model evaluation where differences cost
+    # two per parameter.
+    assert 0 < result.exact_calls < result.difference_calls
 
 
 def test_fit_script_reports_the_fit_and_the_point_source_misfit(tmp_path):
