@@ -230,6 +230,23 @@ Moments moments_of(const limb_darkening::RadialProfile& profile) {
     return moments;
 }
 
+// A law function's checks: the geometry, the law and its coefficients; on
+// success rho and named hold ρ and the law.
+std::optional<InvalidArgument> check_law_call(const Separations& l, double re, double rstar, const std::string& law,
+                                              const std::vector<double>& coefficients, double& rho,
+                                              limb_darkening::Law& named) {
+    if (auto error = check_geometry(l, re, rstar, rho)) return error;
+    if (auto error = check_law(law, named)) return error;
+    return check_coefficients(named, coefficients, "coefficients");
+}
+
+// The geometric part of a gradient at separation i.
+void store(MagnificationGradient& gradient, std::size_t i, const limb_darkening::Gradient& g) {
+    gradient.a[i] = g.a;
+    gradient.d_u[i] = g.d_u;
+    gradient.d_rho[i] = g.d_rho;
+}
+
 MagnificationGradient sized_gradient(std::size_t count, std::size_t coefficients) {
     MagnificationGradient gradient;
     gradient.a.resize(count);
@@ -244,10 +261,8 @@ MagnificationGradient sized_gradient(std::size_t count, std::size_t coefficients
 Checked<Magnifications> limb_darkened_magnification(Separations l, double re, double rstar,
                                                     std::string law, std::vector<double> coefficients) {
     double rho = 0.0;
-    if (auto error = check_geometry(l, re, rstar, rho)) return *std::move(error);
     limb_darkening::Law named{};
-    if (auto error = check_law(law, named)) return *std::move(error);
-    if (auto error = check_coefficients(named, coefficients, "coefficients")) return *std::move(error);
+    if (auto error = check_law_call(l, re, rstar, law, coefficients, rho, named)) return *std::move(error);
 
     const limb_darkening::RadialProfile profile(named, coefficients);
     const Moments moments = moments_of(profile);
@@ -269,10 +284,8 @@ Checked<MagnificationGradient> limb_darkened_magnification_gradient(Separations 
                                                                     std::string law,
                                                                     std::vector<double> coefficients) {
     double rho = 0.0;
-    if (auto error = check_geometry(l, re, rstar, rho)) return *std::move(error);
     limb_darkening::Law named{};
-    if (auto error = check_law(law, named)) return *std::move(error);
-    if (auto error = check_coefficients(named, coefficients, "coefficients")) return *std::move(error);
+    if (auto error = check_law_call(l, re, rstar, law, coefficients, rho, named)) return *std::move(error);
 
     const limb_darkening::RadialProfile profile(named, coefficients);
     const Moments moments = moments_of(profile);
@@ -288,11 +301,7 @@ Checked<MagnificationGradient> limb_darkened_magnification_gradient(Separations 
     MagnificationGradient gradient = sized_gradient(l.size(), coefficients.size());
     std::array<double, 4> d_coefficients{};
     for (std::size_t i = 0; i < l.size(); ++i) {
-        const limb_darkening::Gradient g =
-            limb_darkening::profile_gradient(l[i], rho, profile, moments, derivatives, d_coefficients);
-        gradient.a[i] = g.a;
-        gradient.d_u[i] = g.d_u;
-        gradient.d_rho[i] = g.d_rho;
+        store(gradient, i, limb_darkening::profile_gradient(l[i], rho, profile, moments, derivatives, d_coefficients));
         for (std::size_t k = 0; k < coefficients.size(); ++k) gradient.d_coefficients[k][i] = d_coefficients[k];
     }
     return gradient;
@@ -323,10 +332,7 @@ Checked<MagnificationGradient> tabulated_limb_darkened_magnification_gradient(Se
     MagnificationGradient gradient = sized_gradient(l.size(), count);
     std::vector<double> d_brightness(count);
     for (std::size_t i = 0; i < l.size(); ++i) {
-        const limb_darkening::Gradient g = limb_darkening::table_gradient(l[i], rho, table, hats, d_brightness);
-        gradient.a[i] = g.a;
-        gradient.d_u[i] = g.d_u;
-        gradient.d_rho[i] = g.d_rho;
+        store(gradient, i, limb_darkening::table_gradient(l[i], rho, table, hats, d_brightness));
         // In the caller's units: the kernels saw bf / brightest.
         for (std::size_t j = 0; j < count; ++j) gradient.d_coefficients[j][i] = d_brightness[j] / brightest;
     }
