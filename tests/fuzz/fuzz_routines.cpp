@@ -572,8 +572,35 @@ void fuzz_uniform_disc(Input& in) {
     const double u = s + delta;
     if (!(u >= 0.0)) return;
     const double a = limb_darkening::uniform_disc(u, s, u - s);
-    require(plausible(a), "uniform_disc(" + std::to_string(u) + ", " + std::to_string(s) + ")",
-            "not a finite magnification of at least 1");
+    const std::string call = "uniform_disc(" + std::to_string(u) + ", " + std::to_string(s) + ")";
+    require(plausible(a), call, "not a finite magnification of at least 1");
+    const limb_darkening::DiscGradient g = limb_darkening::uniform_disc_gradient(u, s, u - s);
+    require(g.value == a, call, "the gradient's value is not the disc's");
+    require(!std::isnan(g.d_u) && !std::isnan(g.d_s), call, "a derivative is NaN");
+}
+
+// The gradient function beside the value function: the same values to the
+// bit, derivatives never NaN (geometric ones infinite only on the limb,
+// l = 1; a table's brightness derivatives overflow when its brightest value
+// is near the underflow, as they scale with its inverse), one list per
+// coefficient.
+template <class Values, class Gradient>
+void require_gradient(const Values& values, const Gradient& gradient, const std::vector<double>& l,
+                      std::size_t coefficients, const std::string& call, bool may_overflow = false) {
+    require(static_cast<bool>(gradient), call, "the gradient refuses what the value function takes");
+    if (!gradient) return;
+    const MagnificationGradient& g = gradient.value();
+    require(g.a == values, call, "the gradient's values differ from the value function's");
+    require(g.d_coefficients.size() == coefficients, call, "not one derivative list per coefficient");
+    for (std::size_t i = 0; i < l.size(); ++i) {
+        for (const double d : {g.d_u[i], g.d_rho[i]}) {
+            require(std::isfinite(d) || (l[i] == 1.0 && !std::isnan(d)), call, "a geometric derivative is not finite");
+        }
+        for (const auto& d : g.d_coefficients) {
+            require(std::isfinite(d[i]) || (may_overflow && !std::isnan(d[i])), call,
+                    "a coefficient derivative is not finite");
+        }
+    }
 }
 
 // The message of a rejected argument opens with the argument's name.
@@ -608,6 +635,13 @@ void fuzz_limb_darkened(Input& in) {
         require(std::isfinite(a), call, "a magnification is not finite");
         if (nowhere_negative) require(plausible(a), call, "a magnification below 1");
     }
+    require_gradient(result.value(), limb_darkened_magnification_gradient(l, re, rstar, law, coefficients), l,
+                     coefficients.size(), call);
+    const Checked<std::vector<Magnifications>> bands =
+        limb_darkened_magnification_bands(l, re, rstar, law, {coefficients, coefficients});
+    require(bands && bands.value().size() == 2 && bands.value()[0] == result.value() &&
+                bands.value()[1] == result.value(),
+            call, "a band differs from the one-band call");
 }
 
 void fuzz_tabulated_limb_darkened(Input& in) {
@@ -636,6 +670,10 @@ void fuzz_tabulated_limb_darkened(Input& in) {
     }
     require(result.value().size() == l.size(), call, "result length differs from l");
     for (const double a : result.value()) require(plausible(a), call, "not a finite magnification of at least 1");
+    double brightest = 0.0;
+    for (const double f : bf) brightest = std::fmax(brightest, f);
+    require_gradient(result.value(), tabulated_limb_darkened_magnification_gradient(l, re, rstar, bl, bf), l,
+                     bl.size(), call, brightest < 1e-280);
 }
 
 using Fuzzer = void (*)(Input&);

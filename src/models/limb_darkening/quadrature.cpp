@@ -588,7 +588,12 @@ private:
                                std::span<DiscGradient>(discs_.data(), count_));
         for (std::size_t i = 0; i < count_; ++i) {
             const double r = radii_[i];
-            const DiscGradient& disc = discs_[i];
+            DiscGradient& disc = discs_[i];
+            // A node whose distance to the contact underflowed (x^(2k) near
+            // 1e-308 at the limb, for power-2's large k) is taken as on the
+            // edge, where the disc's slopes are infinite; its true
+            // contribution, weight times ln δ with a weight as small, is nothing.
+            if (std::isinf(disc.d_u) || std::isinf(disc.d_s)) disc.d_u = disc.d_s = 0.0;
             value_ += weights_[i] * ((r * r) * disc.value);
             d_u_ += weights_[i] * ((r * r) * disc.d_u);
             d_rho_ += weights_[i] * ((r * r * r) * disc.d_s);
