@@ -123,11 +123,13 @@ typedef long long M __attribute__((vector_size(16)));
 #endif
 
 #if !defined(LUMEVARO_LANE_CASES)
-#define LUMEVARO_LANE_CASES(call)
+#define LUMEVARO_LANE_CASES(call) \
+    case InstructionSet::scalar: break;
 #endif
 
-void witt_mao_lanes(InstructionSet set, double* magnifications, std::size_t count,
-                    const WittMaoDisc& disc, std::vector<std::size_t>& left) {
+// (Without lanes some parameters go unused.)
+void witt_mao_lanes(InstructionSet set, [[maybe_unused]] double* magnifications, std::size_t count,
+                    [[maybe_unused]] const WittMaoDisc& disc, std::vector<std::size_t>& left) {
     switch (set) {
         LUMEVARO_LANE_CASES(witt_mao_run(magnifications, count, disc, left))
         default: break;
@@ -135,9 +137,10 @@ void witt_mao_lanes(InstructionSet set, double* magnifications, std::size_t coun
     for (std::size_t i = 0; i < count; ++i) left.push_back(i);
 }
 
-void ring_sum_lanes(InstructionSet set, double* sums, std::size_t count, double re, double rstar,
-                    const double* bl, const double* bf, std::size_t rings,
-                    std::vector<std::size_t>& left) {
+void ring_sum_lanes(InstructionSet set, [[maybe_unused]] double* sums, std::size_t count,
+                    [[maybe_unused]] double re, [[maybe_unused]] double rstar,
+                    [[maybe_unused]] const double* bl, [[maybe_unused]] const double* bf,
+                    [[maybe_unused]] std::size_t rings, std::vector<std::size_t>& left) {
     switch (set) {
         LUMEVARO_LANE_CASES(ring_sum_run(sums, count, re, rstar, bl, bf, rings, left))
         default: break;

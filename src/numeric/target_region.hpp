@@ -14,7 +14,9 @@
 // pragma to the same effect. They exist only with LUMEVARO_X86_LANES.
 #pragma once
 
-#if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
+// LUMEVARO_NO_LANES builds the one-by-one path alone, as on those platforms.
+#if defined(LUMEVARO_NO_LANES)
+#elif defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
 #define LUMEVARO_X86_LANES 1
 #elif defined(__aarch64__) && (defined(__GNUC__) || defined(__clang__))
 #define LUMEVARO_NEON_LANES 1
