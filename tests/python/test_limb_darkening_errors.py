@@ -288,3 +288,40 @@ def test_arbitrary_finite_numbers_never_crash(l, re, rstar, coefficient):
         except ValueError:
             continue
         assert len(values) == len(l) and all(type(v) is float for v in values)
+
+
+def repr_cases():
+    """Doubles whose repr() takes every form: both notations and the switch
+    between them (1e-05 and 0.0001, 1e+16 and 1000000000000000.0), one to
+    seventeen digits, powers of two (whose rounding interval is lopsided),
+    subnormals, the extremes, signed zeros, infinities and NaN, and random
+    bit patterns."""
+    import random
+    import struct
+    rnd = random.Random(17)
+    values = [0.0, -0.0, math.inf, -math.inf, math.nan, 5e-324, 2.2250738585072014e-308,
+              1.7976931348623157e308, 1e16, 1e-5, 1e-4, 9.999999999999999e-5, 1e15, 1e17,
+              9999999999999998.0, 123456789012345678.0, 0.1, 0.3, 2.0 / 3.0, 1 / 3, 100.0,
+              1.5, 1234.5678, 5e-5, 0.00012345, 1e22, 1e23, 9007199254740993.0]
+    values += [10.0 ** k for k in range(-30, 31)]
+    values += [2.0 ** k for k in range(-1074, 1024, 7)]
+    values += [rnd.uniform(0, 10) ** rnd.uniform(-20, 20) for _ in range(1500)]
+    while len(values) < 6000:
+        x = struct.unpack("<d", struct.pack("<Q", rnd.getrandbits(64)))[0]
+        if math.isfinite(x):
+            values.append(x)
+    return values
+
+
+def test_numbers_in_messages_read_as_repr_writes_them():
+    # An Einstein radius that is not positive and finite is quoted in the
+    # message as Python's repr() gives it, whatever its size and digits.
+    mismatches = []
+    for value in repr_cases():
+        bad = -abs(value) if math.isfinite(value) and value != 0.0 else value
+        with pytest.raises(ValueError) as error:
+            law_call([1.0], re=bad)
+        quoted = str(error.value).rsplit("got ", 1)[1]
+        if quoted != repr(bad):
+            mismatches.append((repr(bad), quoted))
+    assert mismatches == []

@@ -4,6 +4,7 @@
 #pragma once
 
 #include "elliptic/outcome.hpp"
+#include "numeric/target_region.hpp"
 
 namespace lumevaro::carlson {
 

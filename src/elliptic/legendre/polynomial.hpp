@@ -4,6 +4,8 @@
 #include <array>
 #include <cstddef>
 
+#include "numeric/target_region.hpp"
+
 namespace lumevaro::legendre {
 
 inline constexpr double PI_2 = 1.5707963267948966;

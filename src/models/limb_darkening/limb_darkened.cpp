@@ -1,9 +1,11 @@
 // The two limb-darkened module functions: argument checks, the profile's
 // moments and flux once per call, then one magnification per separation.
 #include <array>
-#include <charconv>
-#include <optional>
+#include <cctype>
 #include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -32,13 +34,88 @@ constexpr double FLUX_CANCELLATION = 1e-9;
 // quadrature's variable (1e-16 absolute), and the 1e-10 with it.
 constexpr double NARROWEST_ROW = 1e-6;
 
-// A number as Python's repr() writes it.
+// The decimal [-]digits × 10^(exponent − digits + 1) read back as a double
+// equals value. (Written without a decimal point, which strtod would take
+// from the locale.)
+bool reads_back(bool negative, const std::string& digits, int exponent, double value) {
+    std::string text = negative ? "-" : "";
+    text.append(digits).append("e").append(std::to_string(exponent - static_cast<int>(digits.size()) + 1));
+    return std::strtod(text.c_str(), nullptr) == value;
+}
+
+// A number as Python's repr() writes it: the fewest significant digits that
+// read back as the same double, the nearest such digits to it, then fixed
+// notation for a decimal point from 10^-4 up to 10^16 and scientific notation
+// with a signed exponent of at least two digits otherwise: 1e-05, 0.0001,
+// 1e+16, 1000000000000000.0, -0.0, inf, nan. The digits of each precision
+// from 1 to 17 are printf's, correctly rounded, until they read back; at a
+// power of two, whose neighbour below is half as far as the one above, the
+// next digits up in magnitude may read back where the rounded ones do not.
+// (printf and strtod are in every C library, unlike std::to_chars for
+// double; printf writes the locale's decimal point, so only its digits and
+// exponent are taken.)
 std::string number(double value) {
-    char buffer[64];
-    const auto result = std::to_chars(buffer, buffer + sizeof buffer, value);
-    std::string text(buffer, result.ptr);
-    if (text.find_first_of(".eni") == std::string::npos) text += ".0";
-    return text;
+    if (std::isnan(value)) return "nan";
+    if (std::isinf(value)) return value < 0.0 ? "-inf" : "inf";
+    int binary_exponent = 0;
+    const bool power_of_two = std::frexp(std::fabs(value), &binary_exponent) == 0.5;
+    const bool negative = std::signbit(value);
+    std::string digits;
+    int exponent = 0;
+    for (int precision = 1; precision <= 17; ++precision) {
+        // buffer holds [-]d[<point>ddd]e±dd.
+        char buffer[48];
+        std::snprintf(buffer, sizeof buffer, "%.*e", precision - 1, value);
+        digits.clear();
+        const char* c = buffer;
+        for (; *c != 'e' && *c != 'E' && *c != '\0'; ++c) {
+            if (std::isdigit(static_cast<unsigned char>(*c))) digits += *c;
+        }
+        exponent = *c == '\0' ? 0 : std::atoi(c + 1);
+        if (reads_back(negative, digits, exponent, value)) break;
+        if (power_of_two) {
+            // One unit up in the last digit, carrying.
+            std::string up = digits;
+            int up_exponent = exponent;
+            auto digit = up.rbegin();
+            for (; digit != up.rend() && *digit == '9'; ++digit) *digit = '0';
+            if (digit != up.rend()) {
+                ++*digit;
+            } else {
+                up.insert(up.begin(), '1');
+                up.pop_back();
+                ++up_exponent;
+            }
+            if (reads_back(negative, up, up_exponent, value)) {
+                digits = up;
+                exponent = up_exponent;
+                break;
+            }
+        }
+    }
+    while (digits.size() > 1 && digits.back() == '0') digits.pop_back();
+
+    // The decimal point falls after `point` digits.
+    const int point = exponent + 1;
+    const int count = static_cast<int>(digits.size());
+    std::string text = negative ? "-" : "";
+    const auto size = [](int n) { return static_cast<std::size_t>(n); };
+    if (point > -4 && point <= 16) {
+        if (point <= 0) {
+            text.append("0.").append(size(-point), '0').append(digits);
+        } else if (point >= count) {
+            text.append(digits).append(size(point - count), '0').append(".0");
+        } else {
+            text.append(digits, 0, size(point)).append(".").append(digits, size(point));
+        }
+        return text;
+    }
+    text.append(digits, 0, 1);
+    if (count > 1) text.append(".").append(digits, 1);
+    const int magnitude = exponent < 0 ? -exponent : exponent;
+    text.append(exponent < 0 ? "e-" : "e+");
+    if (magnitude < 10) text.append("0");
+    return text + std::to_string(magnitude);
 }
 
 std::string item(std::string_view name, std::size_t index) {

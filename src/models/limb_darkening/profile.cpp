@@ -14,6 +14,7 @@
 // a term μ^a ln μ is the derivative in a, J_k·(−½)Σ_{j≤k} 1/(b + j). The flux is the moment of order 0.
 #include "models/limb_darkening/profile.hpp"
 
+#include <algorithm>
 #include <cmath>
 
 namespace lumevaro::limb_darkening {
@@ -117,7 +118,8 @@ RadialProfile RadialProfile::coefficient_derivative(Law law, std::span<const dou
         const RadialProfile full(law, std::span<const double>(unit.data(), coefficients.size()));
         // Only the terms c_k moves; the constant one always.
         derivative.add(full.terms_[0].coefficient - 1.0, 0.0);
-        for (int i = 1; i < full.term_count_; ++i) {
+        const int count = std::min(full.term_count_, static_cast<int>(full.terms_.size()));
+        for (int i = 1; i < count; ++i) {
             if (full.terms_[i].coefficient != 0.0) derivative.add(full.terms_[i].coefficient, full.terms_[i].exponent);
         }
         derivative.log_coefficient_ = full.log_coefficient_;

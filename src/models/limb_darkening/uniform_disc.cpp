@@ -26,13 +26,14 @@
 #include <cstring>
 #include <limits>
 
-#if defined(__x86_64__)
-#include <immintrin.h>
-#endif
-
 #include "models/constants.hpp"
 #include "models/limb_darkening/far_field.hpp"
+#include "numeric/instruction_set.hpp"
 #include "numeric/target_region.hpp"
+
+#if defined(LUMEVARO_X86_LANES)
+#include <immintrin.h>
+#endif
 
 namespace lumevaro::limb_darkening {
 
@@ -52,10 +53,10 @@ constexpr int MAX_STEPS = 64;
 
 // What the Landen loop needs of its number type, for a double: its live
 // flag is a bool.
-[[gnu::always_inline]] inline double root(double x) { return std::sqrt(x); }
-[[gnu::always_inline]] inline double magnitude(double x) { return std::fabs(x); }
-[[gnu::always_inline]] inline bool still_live(bool live, bool converged) { return live && !converged; }
-[[gnu::always_inline]] inline bool any_live(bool live) { return live; }
+LUMEVARO_ALWAYS_INLINE double root(double x) { return std::sqrt(x); }
+LUMEVARO_ALWAYS_INLINE double magnitude(double x) { return std::fabs(x); }
+LUMEVARO_ALWAYS_INLINE bool still_live(bool live, bool converged) { return live && !converged; }
+LUMEVARO_ALWAYS_INLINE bool any_live(bool live) { return live; }
 
 #include "models/limb_darkening/disc_kernel.inc"
 
@@ -111,8 +112,8 @@ double uniform_disc_on_edge(double s) noexcept {
 // the same order as uniform_disc (no fused multiply-add: the build forbids
 // contraction), through the same Landen loop compiled for the lanes, so every
 // lane gives uniform_disc's bits. Lanes on the edge, or whose complements
-// underflow, go one by one.
-#if defined(__x86_64__)
+// underflow, go one by one. Only where the build has the x86 lanes.
+#if defined(LUMEVARO_X86_LANES)
 LUMEVARO_TARGET_AVX2_BEGIN
 namespace {
 namespace avx2 {
@@ -177,30 +178,29 @@ LUMEVARO_TARGET_END
 #endif
 
 namespace {
-std::atomic<int> lane_choice{-1};  // -1 undecided, 0 one by one, 4 AVX2
+// False while the tests hold the discs to the one-by-one path.
+std::atomic<bool> lanes_enabled{true};
 
-int lanes() {
-    int choice = lane_choice.load(std::memory_order_relaxed);
-    if (choice < 0) {
-#if defined(__x86_64__)
-        choice = __builtin_cpu_supports("avx2") ? 4 : 0;
-#else
-        choice = 0;
-#endif
-        lane_choice.store(choice, std::memory_order_relaxed);
-    }
-    return choice;
+#if defined(LUMEVARO_X86_LANES)
+// Lanes per group: 4 when the dispatch (numeric/instruction_set.hpp) runs
+// AVX2 or wider, so that LUMEVARO_SIMD and force_instruction_set govern the
+// discs as they govern every other kernel; else 0, one by one.
+int lanes() noexcept {
+    if (!lanes_enabled.load(std::memory_order_relaxed)) return 0;
+    const InstructionSet set = active_instruction_set();
+    return set == InstructionSet::avx2 || set == InstructionSet::avx512 ? 4 : 0;
 }
+#endif
 }  // namespace
 
 void use_disc_lanes(bool enabled) noexcept {
-    lane_choice.store(enabled ? -1 : 0, std::memory_order_relaxed);
+    lanes_enabled.store(enabled, std::memory_order_relaxed);
 }
 
 void uniform_discs(std::span<const double> u, std::span<const double> s, std::span<const double> delta,
                    std::span<double> discs) noexcept {
     std::size_t i = 0;
-#if defined(__x86_64__)
+#if defined(LUMEVARO_X86_LANES)
     if (lanes() == 4) {
         for (; i + 4 <= discs.size(); i += 4) avx2::four_discs(&u[i], &s[i], &delta[i], &discs[i]);
     }
@@ -211,7 +211,7 @@ void uniform_discs(std::span<const double> u, std::span<const double> s, std::sp
 void uniform_disc_gradients(std::span<const double> u, std::span<const double> s, std::span<const double> delta,
                             std::span<DiscGradient> discs) noexcept {
     std::size_t i = 0;
-#if defined(__x86_64__)
+#if defined(LUMEVARO_X86_LANES)
     if (lanes() == 4) {
         for (; i + 4 <= discs.size(); i += 4) avx2::four_disc_gradients(&u[i], &s[i], &delta[i], &discs[i]);
     }

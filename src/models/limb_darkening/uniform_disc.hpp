@@ -14,8 +14,9 @@ namespace lumevaro::limb_darkening {
 // about the point source (far_field.hpp) takes over.
 double uniform_disc(double u, double s, double delta) noexcept;
 
-// uniform_disc for many discs: four at a time on AVX2 lanes where the CPU
-// has them, the same bits as one call each.
+// uniform_disc for many discs: four at a time on AVX2 lanes where the
+// instruction set in use (numeric/instruction_set.hpp) is AVX2 or wider, the
+// same bits as one call each.
 void uniform_discs(std::span<const double> u, std::span<const double> s, std::span<const double> delta,
                    std::span<double> discs) noexcept;
 
