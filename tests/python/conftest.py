@@ -40,8 +40,10 @@ class Function:
     with the separations as `l` (a function of one separation takes the first,
     or a fixed point when none is given). result is "float" for one float,
     "list" for one float per separation, "lists" for a tuple or list of lists
-    of them; flatten(result) gives every float of a result in a fixed order,
-    len(separations) per list. checks_values: a bad number (NaN, negative
+    of them; flatten(result) gives every float of a result as one list, the
+    lists of one float per separation one after the other (so a tuple
+    (a, da_du, da_drho, [da_dc0, ...]) flattens to a + da_du + da_drho +
+    da_dc0 + ...). checks_values: a bad number (NaN, negative
     radius, ...) is a ValueError naming the argument, checked before anything
     is computed; the seven first functions compute whatever they are given
     and report a table of unequal columns as PanicException. integrates: a
@@ -57,6 +59,9 @@ class Function:
     flatten: Callable = _floats
     # The parameters taking a sequence of floats, each converted alike.
     sequences: tuple = ("l", "bl", "bf")
+    # Parameters the property tests' model of conversion does not cover
+    # (a sequence of sequences, say): they take the argument builder's value.
+    fixed: tuple = ()
 
     @property
     def function(self):
@@ -72,6 +77,14 @@ class Function:
 
     def valid_arguments(self, separations=(2.0, 3.5)):
         return self.arguments(list(separations))
+
+    def columns(self, result, n):
+        """The floats of a result for each of its n separations, in order."""
+        values = self.flatten(result)
+        if n == 0:
+            return []
+        k = len(values) // n
+        return [tuple(values[j * n + i] for j in range(k)) for i in range(n)]
 
     def __str__(self):
         return self.name

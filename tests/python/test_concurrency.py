@@ -121,7 +121,8 @@ def fingerprint(function, args, kwargs):
     except BaseException as error:  # noqa: B036 - PanicException is a BaseException
         cause = error.__cause__
         return ("raised", type(error), error.args, type(cause), cause and cause.args)
-    values = FUNCTIONS[function.__name__].flatten(result)
+    flatten = next((row.flatten for row in REGISTRY if row.function is function), list)
+    values = flatten(result)
     return (type(result), tuple(struct.pack("<d", x) for x in values))
 
 
