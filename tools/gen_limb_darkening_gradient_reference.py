@@ -64,8 +64,9 @@ tests/data/limb_darkening_tables.csv), rho (Python float literal), l
 coefficient, power-2's alpha included, or one per row of the table).
 
 Usage: python3 tools/gen_limb_darkening_gradient_reference.py [--check]
-       [--part K N] [--output FILE]   (every N-th case from the K-th, to run
-       in N processes)
+       [--part K N] [--done PART ...] [--output FILE]   (the K-th of N parts
+       of equal cost, to run in N processes, leaving out the cases of parts
+       already written)
        python3 tools/gen_limb_darkening_gradient_reference.py --join PART ...
        (the parts joined into the output in the order of the cases)
 (needs mpmath, and gmpy2 to be fast: RUN_TIME).
@@ -105,8 +106,8 @@ GRID = {
     10.0: THIN_SEPARATIONS,
     1e3: THIN_SEPARATIONS,
 }
-# The tables: the centre, both sides of the limb, the near and the far field.
-TABLE_CASES = {(0.01, 0.5), (0.01, 1 + 1e-6), (0.01, 3.0), (1.0, 1 - 1e-6), (1.0, 2.0)}
+# The tables: both sides of the limb.
+TABLE_CASES = {(0.01, 1 + 1e-6), (1.0, 1 - 1e-6)}
 CASES = [(rho, l) for rho, separations in GRID.items() for l in separations]
 
 STENCIL = ((-2, 1), (-1, -8), (1, 8), (2, -1))  # (offset, weight) / 12
@@ -181,9 +182,10 @@ def all_laws():
     return [(law, coefficients) for law, coefficients in LAWS] + [("table:" + name, ()) for name in TABLES]
 
 
-def case_references(rho, l, extra_digits=0, step=STEP):
+def case_references(rho, l, extra_digits=0, step=STEP, tables=None):
     """[(law, coefficients, a, da_du, da_drho, [da_dc ...])] at one (rho, l)."""
-    tables = (rho, l) in TABLE_CASES
+    if tables is None:
+        tables = (rho, l) in TABLE_CASES
     laws = [x for x in all_laws() if tables or not x[0].startswith("table:")]
     with mpmath.workdps(values.working_digits(l) + DIGITS - values.BASE_DIGITS + extra_digits):
         l_, rho_ = mpf(l), mpf(rho)
@@ -243,14 +245,24 @@ def read_written(path):
     return out
 
 
-def run_check(path):
-    """The written references against a step twice as large and 10 more digits."""
-    written = read_written(path)
+# The cases of the check: both sides of the limb, where the derivatives
+# grow and the steps are smallest.
+CHECK_CASES = [(0.01, 1 + 1e-6), (0.01, 1 - 1e-6), (0.1, 1 - 1e-6), (1e-4, 1 + 1e-6)]
+
+
+def run_check(paths, part):
+    """The written references of the laws against the same computed with a
+    step twice as large and 10 more digits."""
+    written = {}
+    for path in paths:
+        written.update(read_written(path))
+    k, n = part
     with mpmath.workdps(50):
-        for rho, l in ((0.01, 1 + 1e-6), (10.0, 1 - 1e-6), (1e3, 1 + 1e-6), (1.0, 2.0)):
+        for rho, l in CHECK_CASES[k::n]:
             t = time.time()
-            base = written.get((rho, l)) or case_references(rho, l)
-            other = case_references(rho, l, extra_digits=10, step=2 * STEP)
+            other = case_references(rho, l, extra_digits=10, step=2 * STEP, tables=False)
+            base = [row for row in written.get((rho, l)) or case_references(rho, l, tables=False)
+                    if not row[0].startswith("table:")]
             worst = mpf(0)
             for (law, _, a, du, drho, dc), (law2, _, a2, du2, drho2, dc2) in zip(base, other):
                 assert law == law2
@@ -259,8 +271,23 @@ def run_check(path):
                     worst = max(worst, abs(g - g2) / (abs(g2) + a2 / rho))
                 for g, g2 in zip(dc, dc2):
                     worst = max(worst, abs(g - g2) / (abs(g2) + a2))
-            print(f"rho {rho} l {l!r} (tables {'in' if (rho, l) in TABLE_CASES else 'out'}): "
-                  f"worst change {mpmath.nstr(worst, 2)} ({time.time() - t:.0f} s)", flush=True)
+            print(f"rho {rho} l {l!r}: worst change {mpmath.nstr(worst, 2)} "
+                  f"({time.time() - t:.0f} s)", flush=True)
+
+
+def split(cases, n):
+    """The cases in n parts of about equal cost (a table case costs about six
+    law cases)."""
+    parts = [[] for _ in range(n)]
+    costs = [0] * n
+    # The tables first, then the separations in the order of their interest,
+    # each at every rho: a run stopped early still covers every rho.
+    order = [1 - 1e-6, 1 + 1e-6, 3.0, 0.0, 0.5, 2.0, 1e4, 1 - 1e-3, 100.0]
+    for case in sorted(cases, key=lambda c: (c not in TABLE_CASES, order.index(c[1]))):
+        i = costs.index(min(costs))
+        parts[i].append(case)
+        costs[i] += 6 if case in TABLE_CASES else 1
+    return parts
 
 
 def join(parts, output):
@@ -284,19 +311,22 @@ def main():
     parser.add_argument("--part", type=int, nargs=2, metavar=("K", "N"), default=(0, 1))
     parser.add_argument("--join", type=pathlib.Path, nargs="+", metavar="PART")
     parser.add_argument("--output", type=pathlib.Path, default=OUTPUT_FILE)
+    parser.add_argument("--done", type=pathlib.Path, nargs="+", default=[], metavar="PART",
+                        help="leave out the cases these parts have")
     args = parser.parse_args()
     if args.check:
-        run_check(args.output)
+        run_check(args.done or [args.output], args.part)
         return
     if args.join:
         join(args.join, args.output)
         return
     k, n = args.part
     started = time.time()
+    done = {case for part in args.done for case in read_written(part)}
     with open(args.output, "w", newline="") as f:
         w = csv.writer(f, lineterminator="\n")
         w.writerow(HEADER)
-        for rho, l in CASES[k::n]:
+        for rho, l in split([case for case in CASES if case not in done], n)[k]:
             t = time.time()
             w.writerows(rows_of_case(rho, l))
             f.flush()
