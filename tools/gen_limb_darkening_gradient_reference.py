@@ -73,7 +73,6 @@ Usage: python3 tools/gen_limb_darkening_gradient_reference.py [--check]
 """
 import argparse
 import csv
-import math
 import pathlib
 import sys
 import time

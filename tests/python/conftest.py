@@ -1,7 +1,9 @@
 """Shared knowledge of the module's functions for the Python tests."""
 
+import csv
 import math
 import os
+import pathlib
 from dataclasses import dataclass
 from typing import Callable
 
@@ -26,6 +28,20 @@ LAW_COUNTS = {law: len(coefficients) for law, coefficients in LAWS.items()}
 # A brightness table: radius fractions and limb-darkened brightnesses.
 TABLE_RADII = [0.0, 0.5, 1.0]
 TABLE_BRIGHTNESS = [1.0, 0.9, 0.4]
+
+DATA = pathlib.Path(__file__).resolve().parent.parent / "data"
+
+
+def reference_tables():
+    """{name: (bl, bf)}: the tables of the high-precision references, which
+    name them "table:<name>"."""
+    tables = {}
+    with open(DATA / "limb_darkening_tables.csv", newline="") as f:
+        for row in csv.DictReader(f):
+            bl, bf = tables.setdefault(row["table"], ([], []))
+            bl.append(float.fromhex(row["bl"]))
+            bf.append(float.fromhex(row["bf"]))
+    return tables
 
 
 def _floats(result):

@@ -11,30 +11,18 @@ A/rho, and |g - g_ref| / (|g_ref| + A) for a coefficient's derivative.
 
 import csv
 import math
-import pathlib
 from collections import defaultdict
 
 import pytest
 
 import lumevaro
-from conftest import LAWS
+from conftest import DATA, LAWS, reference_tables
 
 if not hasattr(lumevaro, "limb_darkened_magnification_gradient"):
     pytest.skip("the module has no gradient functions", allow_module_level=True)
 
-DATA = pathlib.Path(__file__).resolve().parent.parent / "data"
 TOLERANCE = 1e-8
 RHOS = [1e-4, 0.01, 0.1, 1.0, 10.0, 1e3]
-
-
-def read_tables():
-    tables = defaultdict(lambda: ([], []))
-    with open(DATA / "limb_darkening_tables.csv", newline="") as f:
-        for row in csv.DictReader(f):
-            bl, bf = tables[row["table"]]
-            bl.append(float.fromhex(row["bl"]))
-            bf.append(float.fromhex(row["bf"]))
-    return dict(tables)
 
 
 def read_references():
@@ -50,7 +38,7 @@ def read_references():
     return groups
 
 
-TABLES = read_tables()
+TABLES = reference_tables()
 REFERENCES = read_references()
 
 
