@@ -1,9 +1,12 @@
 """Property-based tests of the module boundary.
 
-Whatever the arguments, a call either returns a well-formed result (a list of
-floats as long as `l`, or one float for the ring) or raises one of the
-documented exceptions, and the same call made again gives the same outcome bit
-for bit. Two kinds of input are drawn:
+Every function of the registry in conftest is drawn. Whatever the arguments,
+a call either returns a well-formed result (a list of floats as long as `l`,
+one float for the ring, or the row's lists of them, never a NaN from the
+functions that check their arguments) or raises one of the documented
+exceptions (ValueError for a bad value where the function checks them), and
+the same call made again gives the same outcome bit for bit. Two kinds of
+input are drawn:
 
 - every IEEE double (NaN payloads, infinities, signed zeros, subnormals,
   1e±300) in every numeric parameter and list element, where the result is
@@ -11,8 +14,8 @@ for bit. Two kinds of input are drawn:
 - arbitrary Python objects in every parameter, passed by any mix of position
   and keyword, where an independent model of binding and conversion (a Python
   function of the same parameters for binding, `array.array('d')` for the
-  number protocol, `iter()` for sequences) predicts the exception or the plain
-  floats, and the call must match it.
+  number protocol, `iter()` for sequences, `str` for a law's name) predicts
+  the exception or the plain floats, and the call must match it.
 
 The run is deterministic (derandomized) unless LUMEVARO_HYPOTHESIS_PROFILE
 names the "explore" profile, which draws fresh random examples, many more;
