@@ -320,6 +320,11 @@ class Point:
                 for a, b in zip(points, points[1:])}
 
     def table(self, bl, bf, pieces):
+        weighted, flux = self.table_parts(bl, bf, pieces)
+        return weighted / flux
+
+    def table_parts(self, bl, bf, pieces):
+        """(F A, F) of the table: both linear in bf."""
         bl = [mpf(x) for x in bl]
         bf = [mpf(x) for x in bf]
         flux = mpf(0)
@@ -332,7 +337,7 @@ class Point:
             for (p, q), value in pieces.items():
                 if r0 <= p and q <= r1:
                     weighted -= slope * value
-        return weighted / flux
+        return weighted, flux
 
 
 def working_digits(l):

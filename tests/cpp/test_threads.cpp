@@ -1,14 +1,18 @@
 // The models called from several threads at once: every thread gets the
-// bits one thread gets, for the list routines on SIMD lanes and one by one.
+// bits one thread gets, for the list routines on SIMD lanes and one by one,
+// the limb-darkened ones for every law, a table and their refusals.
 // Built with -DLUMEVARO_SANITIZE_THREAD=ON, tools/test.sh runs these tests
 // under ThreadSanitizer, which reports any data race between the calls.
 #include <gtest/gtest.h>
 
 #include <cstddef>
 #include <cstring>
+#include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
+#include "models/limb_darkening.hpp"
 #include "models/models.hpp"
 
 using namespace lumevaro;
@@ -23,14 +27,49 @@ std::vector<double> light_curve(std::size_t n) {
     return l;
 }
 
-// Every routine's values, concatenated.
-std::vector<double> everything() {
+// Every law with sample coefficients, as the Python tests' law table.
+const std::vector<std::pair<std::string, std::vector<double>>> LAWS{
+    {"uniform", {}},
+    {"linear", {0.6}},
+    {"quadratic", {0.4, 0.25}},
+    {"square-root", {0.3, 0.4}},
+    {"logarithmic", {0.6, 0.2}},
+    {"power-2", {0.6, 0.6}},
+    {"claret", {0.5, 0.2, 0.1, -0.05}},
+};
+
+struct Results {
+    std::vector<double> values;
+    std::vector<std::string> messages;
+};
+
+// Every routine's values, concatenated, and the refusals' messages.
+Results everything() {
     const std::vector<double> l = light_curve(203);
     const std::vector<double> bl{0.0, 0.3, 0.7, 1.0}, bf{1.0, 0.9, 0.6, 0.3};
-    std::vector<double> all;
+    Results outcome;
+    std::vector<double>& all = outcome.values;
     const auto append = [&all](const std::vector<double>& values) {
         all.insert(all.end(), values.begin(), values.end());
     };
+    const auto checked = [&outcome, &append](const Checked<Magnifications>& result) {
+        if (result) {
+            append(result.value());
+        } else {
+            outcome.messages.push_back(result.message());
+        }
+    };
+    for (const auto& [law, coefficients] : LAWS) {
+        checked(limb_darkened_magnification(l, 1.0, 0.05, law, coefficients));
+        checked(limb_darkened_magnification(l, 1.0, 20.0, law, coefficients));
+    }
+    checked(tabulated_limb_darkened_magnification(l, 1.0, 0.05, bl, bf));
+    checked(tabulated_limb_darkened_magnification(l, 1.0, 20.0, bl, bf));
+    std::vector<double> bad = l;
+    bad[150] = -1.0;
+    checked(limb_darkened_magnification(bad, 1.0, 0.05, "linear", {0.6}));
+    checked(limb_darkened_magnification(l, 1.0, 0.05, "quadratic", {0.6}));
+    checked(tabulated_limb_darkened_magnification(l, 1.0, 0.05, {0.0, 0.5, 1.0}, {1.0, 0.5}));
     append(witt_mao_magnification(l, 1.0, 0.05).value());
     append(discrete_flux_map_heyrovsky_magnification(l, 1.0, 0.05, bl, bf).value());
     append(integrated_witt_mao_magnification(l, 1.0, 0.05).value());
@@ -38,14 +77,15 @@ std::vector<double> everything() {
     append(integrated_heyrovsky_magnification(few, 1.0, 0.05));
     append(integrated_flux_map_heyrovsky_magnification(few, 1.0, 0.05, bl, bf));
     all.push_back(heyrovsky_magnification(0.4, 0.5, 1.0, 0.05).value());
-    return all;
+    return outcome;
 }
 
 }  // namespace
 
 TEST(Threads, EveryThreadComputesWhatOneThreadComputes) {
-    const std::vector<double> expected = everything();
-    std::vector<std::vector<double>> got(THREADS);
+    const Results expected = everything();
+    ASSERT_EQ(expected.messages.size(), 3u);
+    std::vector<Results> got(THREADS);
     std::vector<std::thread> threads;
     for (int t = 0; t < THREADS; ++t) {
         threads.emplace_back([&got, t] {
@@ -53,8 +93,10 @@ TEST(Threads, EveryThreadComputesWhatOneThreadComputes) {
         });
     }
     for (std::thread& thread : threads) thread.join();
-    for (const std::vector<double>& values : got) {
-        ASSERT_EQ(values.size(), expected.size());
-        EXPECT_EQ(std::memcmp(values.data(), expected.data(), values.size() * sizeof(double)), 0);
+    for (const Results& outcome : got) {
+        ASSERT_EQ(outcome.values.size(), expected.values.size());
+        EXPECT_EQ(std::memcmp(outcome.values.data(), expected.values.data(),
+                              outcome.values.size() * sizeof(double)), 0);
+        EXPECT_EQ(outcome.messages, expected.messages);
     }
 }

@@ -1,48 +1,206 @@
 """Shared knowledge of the module's functions for the Python tests."""
 
+import csv
 import math
+import os
+import pathlib
+from dataclasses import dataclass
+from typing import Callable
 
 import pytest
+from hypothesis import HealthCheck, Phase, settings
 
 import lumevaro
 
-# The module's functions in registration order, with their parameters.
-SIGNATURES = {
-    "witt_mao_magnification": ("l", "re", "rstar"),
-    "integrated_witt_mao_magnification": ("l", "re", "rstar"),
-    "integrated_flux_map_witt_mao_magnification": ("l", "re", "rstar", "bl", "bf"),
-    "heyrovsky_magnification": ("l", "r", "re", "rstar"),
-    "integrated_heyrovsky_magnification": ("l", "re", "rstar"),
-    "integrated_flux_map_heyrovsky_magnification": ("l", "re", "rstar", "bl", "bf"),
-    "discrete_flux_map_heyrovsky_magnification": ("l", "re", "rstar", "bl", "bf"),
+# Brightness laws with sample coefficients: a darkening that keeps every law
+# non-negative across the disc. Every test that needs a law takes it from here.
+LAWS = {
+    "uniform": (),
+    "linear": (0.6,),
+    "quadratic": (0.4, 0.25),
+    "square-root": (0.3, 0.4),
+    "logarithmic": (0.6, 0.2),
+    "power-2": (0.6, 0.6),
+    "claret": (0.5, 0.2, 0.1, -0.05),
 }
-
-# The functions added after them, which check their arguments (ValueError)
-# and carry full docstrings.
-LIMB_DARKENED_SIGNATURES = {
-    "limb_darkened_magnification": ("l", "re", "rstar", "law", "coefficients"),
-    "tabulated_limb_darkened_magnification": ("l", "re", "rstar", "bl", "bf"),
-    "limb_darkened_magnification_gradient": ("l", "re", "rstar", "law", "coefficients"),
-    "tabulated_limb_darkened_magnification_gradient": ("l", "re", "rstar", "bl", "bf"),
-    "limb_darkened_magnification_bands": ("l", "re", "rstar", "law", "bands"),
-}
-ALL_SIGNATURES = {**SIGNATURES, **LIMB_DARKENED_SIGNATURES}
-LIST_FUNCTIONS = [name for name in SIGNATURES if name != "heyrovsky_magnification"]
-FLUX_MAP_FUNCTIONS = [name for name in SIGNATURES if SIGNATURES[name][-1] == "bf"]
+LAW_COUNTS = {law: len(coefficients) for law, coefficients in LAWS.items()}
 
 # A brightness table: radius fractions and limb-darkened brightnesses.
 TABLE_RADII = [0.0, 0.5, 1.0]
 TABLE_BRIGHTNESS = [1.0, 0.9, 0.4]
 
+DATA = pathlib.Path(__file__).resolve().parent.parent / "data"
+
+
+def reference_tables():
+    """{name: (bl, bf)}: the tables of the high-precision references, which
+    name them "table:<name>"."""
+    tables = {}
+    with open(DATA / "limb_darkening_tables.csv", newline="") as f:
+        for row in csv.DictReader(f):
+            bl, bf = tables.setdefault(row["table"], ([], []))
+            bl.append(float.fromhex(row["bl"]))
+            bf.append(float.fromhex(row["bf"]))
+    return tables
+
+
+def _floats(result):
+    return list(result)
+
+
+@dataclass(frozen=True)
+class Function:
+    """One function of the module as the shared tests see it.
+
+    arguments(separations) gives positional arguments of a successful call
+    with the separations as `l` (a function of one separation takes the first,
+    or a fixed point when none is given). result is "float" for one float,
+    "list" for one float per separation, "lists" for a tuple or list of lists
+    of them; flatten(result) gives every float of a result as one list, the
+    lists of one float per separation one after the other (so a tuple
+    (a, da_du, da_drho, [da_dc0, ...]) flattens to a + da_du + da_drho +
+    da_dc0 + ...). checks_values: a bad number (NaN, negative
+    radius, ...) is a ValueError naming the argument, checked before anything
+    is computed; the seven first functions compute whatever they are given
+    and report a table of unequal columns as PanicException. integrates: a
+    quadrature per separation, slow on long lists.
+    """
+
+    name: str
+    parameters: tuple
+    arguments: Callable
+    result: str = "list"
+    checks_values: bool = False
+    integrates: bool = False
+    flatten: Callable = _floats
+    # The parameters taking a sequence of floats, each converted alike.
+    sequences: tuple = ("l", "bl", "bf")
+    # Parameters the property tests' model of conversion does not cover
+    # (a sequence of sequences, say): they take the argument builder's value.
+    fixed: tuple = ()
+
+    @property
+    def function(self):
+        return getattr(lumevaro, self.name)
+
+    @property
+    def takes_table(self):
+        return self.parameters[-1] == "bf"
+
+    @property
+    def takes_list(self):
+        return self.result != "float"
+
+    def valid_arguments(self, separations=(2.0, 3.5)):
+        return self.arguments(list(separations))
+
+    def columns(self, result, n):
+        """The floats of a result for each of its n separations, in order."""
+        values = self.flatten(result)
+        if n == 0:
+            return []
+        k = len(values) // n
+        return [tuple(values[j * n + i] for j in range(k)) for i in range(n)]
+
+    def __str__(self):
+        return self.name
+
+
+def _lens(separations):
+    return (separations, 1.0, 0.1)
+
+
+def _table(separations):
+    return (separations, 1.0, 0.1, list(TABLE_RADII), list(TABLE_BRIGHTNESS))
+
+
+def _ring(separations):
+    return (separations[0] if separations else 2.0, 0.5, 1.0, 0.1)
+
+
+def _law(law):
+    return lambda separations: (separations, 1.0, 0.1, law, list(LAWS[law]))
+
+
+def _gradient_floats(result):
+    a, da_du, da_drho, da_dcoefficients = result
+    return [*a, *da_du, *da_drho, *(x for column in da_dcoefficients for x in column)]
+
+
+def _band_floats(result):
+    return [x for band in result for x in band]
+
+
+def _bands(separations):
+    return (separations, 1.0, 0.1, "linear", [[0.6], [0.4], [0.2]])
+
+
+# Every function of the module, in registration order. A new function needs
+# a row here, and the shared tests (binding, conversion, buffers, threads,
+# leaks, instruction sets, properties) call it.
+REGISTRY = [
+    Function("witt_mao_magnification", ("l", "re", "rstar"), _lens),
+    Function("integrated_witt_mao_magnification", ("l", "re", "rstar"), _lens),
+    Function("integrated_flux_map_witt_mao_magnification", ("l", "re", "rstar", "bl", "bf"),
+             _table),
+    Function("heyrovsky_magnification", ("l", "r", "re", "rstar"), _ring, result="float",
+             flatten=lambda result: [result], sequences=()),
+    Function("integrated_heyrovsky_magnification", ("l", "re", "rstar"), _lens, integrates=True),
+    Function("integrated_flux_map_heyrovsky_magnification", ("l", "re", "rstar", "bl", "bf"),
+             _table, integrates=True),
+    Function("discrete_flux_map_heyrovsky_magnification", ("l", "re", "rstar", "bl", "bf"),
+             _table),
+    Function("limb_darkened_magnification", ("l", "re", "rstar", "law", "coefficients"),
+             _law("linear"), checks_values=True, sequences=("l", "coefficients")),
+    Function("tabulated_limb_darkened_magnification", ("l", "re", "rstar", "bl", "bf"),
+             _table, checks_values=True),
+    Function("limb_darkened_magnification_gradient", ("l", "re", "rstar", "law", "coefficients"),
+             _law("quadratic"), result="lists", checks_values=True,
+             flatten=_gradient_floats, sequences=("l", "coefficients")),
+    Function("tabulated_limb_darkened_magnification_gradient", ("l", "re", "rstar", "bl", "bf"),
+             _table, result="lists", checks_values=True, flatten=_gradient_floats),
+    Function("limb_darkened_magnification_bands", ("l", "re", "rstar", "law", "bands"),
+             _bands, result="lists", checks_values=True, flatten=_band_floats,
+             sequences=("l",), fixed=("bands",)),
+]
+FUNCTIONS = {row.name: row for row in REGISTRY}
+
+# Views of the registry by what the tests ask.
+ALL_SIGNATURES = {row.name: row.parameters for row in REGISTRY}
+# The seven first functions, whose behaviour on any input (no value checks,
+# PanicException for unequal table columns) is frozen.
+SIGNATURES = {row.name: row.parameters for row in REGISTRY if not row.checks_values}
+# The functions that check their arguments (ValueError) and carry docstrings.
+LIMB_DARKENED_SIGNATURES = {row.name: row.parameters for row in REGISTRY if row.checks_values}
+LIST_FUNCTIONS = [name for name in SIGNATURES if FUNCTIONS[name].takes_list]
+FLUX_MAP_FUNCTIONS = [name for name in SIGNATURES if FUNCTIONS[name].takes_table]
+ALL_LIST_FUNCTIONS = [row.name for row in REGISTRY if row.takes_list]
+
 
 def valid_arguments(name, separations=(2.0, 3.5)):
     """Positional arguments for a successful call of the named function."""
-    if name == "heyrovsky_magnification":
-        return (2.0, 0.5, 1.0, 0.1)
-    arguments = (list(separations), 1.0, 0.1)
-    if name in FLUX_MAP_FUNCTIONS:
-        arguments += (list(TABLE_RADII), list(TABLE_BRIGHTNESS))
-    return arguments
+    return FUNCTIONS[name].valid_arguments(separations)
+
+
+# The Hypothesis set-up of every property test: deterministic (derandomized,
+# no example database) unless LUMEVARO_HYPOTHESIS_PROFILE=explore asks for
+# fresh examples (twenty times as many); "quick" runs a quarter of them.
+settings.register_profile(
+    "lumevaro-ci", derandomize=True, database=None, deadline=None, print_blob=True,
+    suppress_health_check=[HealthCheck.too_slow, HealthCheck.data_too_large,
+                           HealthCheck.filter_too_much])
+settings.register_profile("lumevaro-explore", settings.get_profile("lumevaro-ci"),
+                          derandomize=False)
+settings.register_profile("lumevaro-quick", settings.get_profile("lumevaro-ci"))
+PROFILE_NAME = "lumevaro-" + os.environ.get("LUMEVARO_HYPOTHESIS_PROFILE", "ci")
+PROFILE = settings.get_profile(PROFILE_NAME)
+EXAMPLE_SCALE = {"lumevaro-explore": 20.0, "lumevaro-quick": 0.25}.get(PROFILE_NAME, 1.0)
+
+
+def examples(count, explain=True):
+    """Settings for a property test of `count` examples under the profile."""
+    phases = [phase for phase in Phase if explain or phase.name != "explain"]
+    return settings(PROFILE, max_examples=max(1, round(count * EXAMPLE_SCALE)), phases=phases)
 
 
 class ReportedSequence:

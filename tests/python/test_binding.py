@@ -3,7 +3,7 @@
 import pytest
 
 import lumevaro
-from conftest import SIGNATURES, valid_arguments
+from conftest import ALL_SIGNATURES, valid_arguments
 
 wm = lumevaro.witt_mao_magnification
 
@@ -15,18 +15,18 @@ def binding_error(function, *args, **kwargs):
     return str(caught.value)
 
 
-@pytest.mark.parametrize("name", SIGNATURES)
+@pytest.mark.parametrize("name", ALL_SIGNATURES)
 def test_keywords_bind_like_positions_in_any_order(name):
     function = getattr(lumevaro, name)
     arguments = valid_arguments(name)
-    keywords = dict(zip(SIGNATURES[name], arguments))
+    keywords = dict(zip(ALL_SIGNATURES[name], arguments))
     expected = function(*arguments)
     assert function(**keywords) == expected
     assert function(**dict(reversed(list(keywords.items())))) == expected
     assert function(arguments[0], **dict(list(keywords.items())[1:])) == expected
 
 
-@pytest.mark.parametrize("name", SIGNATURES)
+@pytest.mark.parametrize("name", ALL_SIGNATURES)
 def test_too_many_positional_arguments(name):
     function = getattr(lumevaro, name)
     arguments = valid_arguments(name)

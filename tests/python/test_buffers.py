@@ -15,19 +15,17 @@ import array
 import struct
 
 import pytest
-from hypothesis import HealthCheck, given, settings
+from hypothesis import given
 from hypothesis import strategies as st
 
 import lumevaro
-from conftest import FLUX_MAP_FUNCTIONS, LIST_FUNCTIONS
+from conftest import ALL_LIST_FUNCTIONS, FUNCTIONS, examples
 
 np = pytest.importorskip("numpy")
 
-PROFILE = settings(derandomize=True, database=None, deadline=None, max_examples=150,
-                   suppress_health_check=[HealthCheck.too_slow, HealthCheck.data_too_large])
-
 # The slow profile-weighted ring forms take few values.
-QUICK_FUNCTIONS = [name for name in LIST_FUNCTIONS if "integrated_" not in name or "witt" in name]
+QUICK_FUNCTIONS = [name for name in ALL_LIST_FUNCTIONS if not FUNCTIONS[name].integrates]
+SLOW_FUNCTIONS = [name for name in ALL_LIST_FUNCTIONS if FUNCTIONS[name].integrates]
 
 
 class Items:
@@ -46,25 +44,30 @@ class Items:
         return iter(self.source)
 
 
-def outcome(function, *args):
+def outcome(row, *args):
     try:
-        result = function(*args)
+        result = row.function(*args)
     except BaseException as error:  # noqa: B036 - PanicException is a BaseException
         cause = error.__cause__
         return ("raised", type(error), str(error), type(cause), cause and str(cause))
-    return tuple(struct.pack("<d", x) for x in result)
+    return (type(result), tuple(struct.pack("<d", x) for x in row.flatten(result)))
+
+
+def other_sequences(name):
+    """Positions of the sequence parameters besides the separations."""
+    row = FUNCTIONS[name]
+    return [i for i, p in enumerate(row.parameters) if p in row.sequences and i > 0]
 
 
 def call_both_ways(name, values, position=0):
-    """Outcomes of the named function given values at list position
-    `position` (0: l, 3: bl, 4: bf), as is and through iteration alone."""
-    function = getattr(lumevaro, name)
-    args = [[2.0, 0.5], 1.0, 0.1]
-    if name in FLUX_MAP_FUNCTIONS:
-        args += [[0.0, 0.5, 1.0], [1.0, 0.9, 0.4]]
+    """Outcomes of the named function given values at the list parameter at
+    `position` (0: l, else a table column or the coefficients), as is and
+    through iteration alone."""
+    row = FUNCTIONS[name]
+    args = list(row.valid_arguments([2.0, 0.5]))
     direct, iterated = list(args), list(args)
     direct[position], iterated[position] = values, Items(values)
-    return outcome(function, *direct), outcome(function, *iterated)
+    return outcome(row, *direct), outcome(row, *iterated)
 
 
 doubles = st.floats(allow_nan=True, allow_infinity=True, allow_subnormal=True) | st.sampled_from(
@@ -83,24 +86,23 @@ def as_buffers(values):
 
 
 @given(name=st.sampled_from(QUICK_FUNCTIONS), values=rows, data=st.data())
-@PROFILE
+@examples(200)
 def test_any_buffer_gives_what_its_items_give(name, values, data):
     for container in as_buffers(values):
         direct, iterated = call_both_ways(name, container)
         assert direct == iterated, (name, type(container), values)
-    if name in FLUX_MAP_FUNCTIONS:
-        position = data.draw(st.sampled_from([3, 4]))
+    if other_sequences(name):
+        position = data.draw(st.sampled_from(other_sequences(name)))
         direct, iterated = call_both_ways(name, np.array(values), position)
         assert direct == iterated
 
 
 @given(values=st.lists(st.floats(0.0, 3.0), min_size=1, max_size=6))
-@settings(PROFILE, max_examples=10)
+@examples(10)
 def test_ring_forms_read_buffers_as_items(values):
-    for name in LIST_FUNCTIONS:
-        if name not in QUICK_FUNCTIONS:
-            direct, iterated = call_both_ways(name, np.array(values))
-            assert direct == iterated
+    for name in SLOW_FUNCTIONS:
+        direct, iterated = call_both_ways(name, np.array(values))
+        assert direct == iterated
 
 
 class ShiftedArray(np.ndarray):

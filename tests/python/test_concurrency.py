@@ -22,7 +22,7 @@ import time
 import pytest
 
 import lumevaro
-from conftest import SIGNATURES, TABLE_BRIGHTNESS, TABLE_RADII
+from conftest import ALL_LIST_FUNCTIONS, FUNCTIONS, REGISTRY
 
 THREADS = 8
 ROUNDS = 12
@@ -68,24 +68,31 @@ class YieldingTypeError:
 def every_kind_of_call():
     """(label, function, args, kwargs): each function's success, and each
     kind of failure, some through caller code that yields the lock."""
-    table = (list(TABLE_RADII), list(TABLE_BRIGHTNESS))
     separations = [0.0, 0.5, 0.999995, 1.0, 2.0, 30.0]
     short = [0.5, 2.0]
     calls = []
-    for name in SIGNATURES:
-        function = getattr(lumevaro, name)
-        if name == "heyrovsky_magnification":
+    for row in REGISTRY:
+        name, function = row.name, row.function
+        if row.result == "float":
             calls.append((name, function, (0.75, 0.5, 1.0, 0.1), {}))
             calls.append((name + " on the ring", function, (0.5, 0.5, 1.0, 0.1), {}))
             calls.append((name + " yielding", function,
                           (YieldingFloat(2.0), 0.5, YieldingFloat(1.0), 0.1), {}))
             continue
-        several = short if name.startswith("integrated_") and "heyrovsky" in name else separations
-        extra = table if SIGNATURES[name][-1] == "bf" else ()
-        calls.append((name, function, (several, 1.0, 0.1) + extra, {}))
-        calls.append((name + " yielding", function,
-                      (YieldingSequence([YieldingFloat(x) for x in several]), 1.0,
-                       YieldingFloat(0.1)) + tuple(YieldingSequence(c) for c in extra), {}))
+        args = row.valid_arguments(short if row.integrates else separations)
+        calls.append((name, function, args, {}))
+        calls.append((name + " yielding", function, tuple(
+            YieldingSequence([YieldingFloat(x) for x in a]) if p in row.sequences
+            else YieldingFloat(a) if type(a) is float else a
+            for p, a in zip(row.parameters, args)), {}))
+        if row.checks_values:
+            # Refused before computing, on a short list and on a long one
+            # that would be computed without the lock.
+            for label, l in (("bad separation", [2.0, -1.0]),
+                             ("long bad separation", separations * 20 + [math.nan])):
+                calls.append((f"{name} {label}", function, (l,) + args[1:], {}))
+            calls.append((name + " bad rstar", function, args[:2] + (-0.1,) + args[3:], {}))
+            calls.append((name + " long", function, (separations * 10,) + args[1:], {}))
     wm = lumevaro.witt_mao_magnification
     calls += [
         ("keywords", wm, (), {"rstar": 0.1, "l": separations, "re": 1.0}),
@@ -114,7 +121,8 @@ def fingerprint(function, args, kwargs):
     except BaseException as error:  # noqa: B036 - PanicException is a BaseException
         cause = error.__cause__
         return ("raised", type(error), error.args, type(cause), cause and cause.args)
-    values = result if isinstance(result, list) else [result]
+    flatten = next((row.flatten for row in REGISTRY if row.function is function), list)
+    values = flatten(result)
     return (type(result), tuple(struct.pack("<d", x) for x in values))
 
 
@@ -159,10 +167,25 @@ def test_threads_compute_what_one_thread_computes(frequent_switches, capfd):
     capfd.readouterr()  # one panic diagnostic per panicking call
 
 
-def test_another_thread_runs_while_a_long_call_computes():
-    # About 0.1 s of computation in one call; with the lock held throughout,
-    # the counting thread would stand still for all of it.
+def long_call(name):
+    """A call of the named function that computes for at least 0.05 s."""
+    row = FUNCTIONS[name]
     separations = [0.05 + 0.01 * i for i in range(400)]
+    count = 8
+    while True:
+        args = row.valid_arguments((separations * (count // 400 + 1))[:count])
+        start = time.perf_counter()
+        row.function(*args)
+        if time.perf_counter() - start > 0.05 or count > 10 ** 7:
+            return lambda: row.function(*args)
+        count *= 4
+
+
+@pytest.mark.parametrize("name", ALL_LIST_FUNCTIONS)
+def test_another_thread_runs_while_a_long_call_computes(name):
+    # With the lock held throughout the call, the counting thread would stand
+    # still for all of it.
+    call = long_call(name)
     call_done = threading.Event()
     gaps = []
 
@@ -177,7 +200,7 @@ def test_another_thread_runs_while_a_long_call_computes():
     counter.start()
     time.sleep(0.01)
     start = time.perf_counter()
-    lumevaro.integrated_witt_mao_magnification(separations * 20, 1.0, 0.1)
+    call()
     duration = time.perf_counter() - start
     call_done.set()
     counter.join(JOIN_TIMEOUT)
@@ -233,6 +256,8 @@ SUBINTERPRETER_SCRIPT = textwrap.dedent("""
             lumevaro.integrated_heyrovsky_magnification([2.0], 1.0, 0.1),
             lumevaro.integrated_flux_map_heyrovsky_magnification([2.0], 1.0, 0.1, [0, 1], [1, 1]),
             lumevaro.discrete_flux_map_heyrovsky_magnification([2.0], 1.0, 0.1, [0.5], [1]),
+            lumevaro.limb_darkened_magnification([0.5, 2.0], 1.0, 0.1, "quadratic", [0.4, 0.25]),
+            lumevaro.tabulated_limb_darkened_magnification([0.5, 2.0], 1.0, 0.1, [0, 1], [1, 0.5]),
         ]
 
     before = everything()

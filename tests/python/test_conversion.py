@@ -7,7 +7,7 @@ import sys
 import pytest
 
 import lumevaro
-from conftest import LIST_FUNCTIONS, ReportedSequence, same_values, two_items, valid_arguments
+from conftest import ALL_LIST_FUNCTIONS, FUNCTIONS, ReportedSequence, same_values, two_items
 
 np = pytest.importorskip("numpy")
 
@@ -21,14 +21,17 @@ def raised(function, *args):
     return caught.value
 
 
-@pytest.mark.parametrize("name", LIST_FUNCTIONS)
+@pytest.mark.parametrize("name", ALL_LIST_FUNCTIONS)
 def test_list_results(name):
-    function = getattr(lumevaro, name)
-    result = function(*valid_arguments(name))
-    assert type(result) is list and len(result) == 2
-    assert all(type(x) is float for x in result)
-    empty = function(*valid_arguments(name, separations=()))
-    assert type(empty) is list and empty == []
+    row = FUNCTIONS[name]
+    result = row.function(*row.valid_arguments())
+    empty = row.function(*row.valid_arguments(separations=()))
+    if row.result == "list":
+        assert type(result) is list and len(result) == 2
+        assert type(empty) is list and empty == []
+    values = row.flatten(result)
+    assert values and len(values) % 2 == 0 and all(type(x) is float for x in values)
+    assert row.flatten(empty) == []
 
 
 def test_heyrovsky_takes_floats_and_returns_a_float():

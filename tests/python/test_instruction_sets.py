@@ -10,6 +10,8 @@ import textwrap
 
 import pytest
 
+from conftest import LAWS
+
 SETS = ["scalar", "neon", "sse2", "avx2", "avx512"]
 
 SCRIPT = textwrap.dedent("""
@@ -42,8 +44,16 @@ SCRIPT = textwrap.dedent("""
         record(m.integrated_heyrovsky_magnification, ls[:6] + [1.0, 0.5, 0.0], 1.0, rho)
         record(m.integrated_flux_map_heyrovsky_magnification, ls[6:9], 1.0, rho,
                [0.0, 0.4, 1.0], [1.0, 0.8, 0.3])
+        good = [x for x in ls if x == x and x >= 0]
+        for law, coefficients in LAWS.items():
+            record(m.limb_darkened_magnification, good[:400], 1.0, rho, law, coefficients)
+        record(m.limb_darkened_magnification, ls[:300], 1.0, rho, "linear", [0.6])
+        record(m.tabulated_limb_darkened_magnification, good[:400], 1.0, rho,
+               [0.0, 0.4, 1.0], [1.0, 0.8, 0.3])
+        record(m.tabulated_limb_darkened_magnification, ls[:300], 1.0, rho,
+               [0.0, 0.4, 1.0], [1.0, 0.8, 0.3])
     print(m.witt_mao_magnification([2.0] * 64, 1.0, 0.05)[0], digest.hexdigest())
-""")
+""").replace("LAWS.items()", repr(list(LAWS.items())))
 
 
 def run_with(instruction_set):

@@ -5,15 +5,13 @@ where the method changes."""
 
 import csv
 import math
-import pathlib
 import threading
 from collections import defaultdict
 
 import pytest
 
 import lumevaro
-
-DATA = pathlib.Path(__file__).resolve().parent.parent / "data"
+from conftest import DATA, reference_tables
 
 
 def read_references():
@@ -27,18 +25,8 @@ def read_references():
     return groups
 
 
-def read_tables():
-    tables = defaultdict(lambda: ([], []))
-    with open(DATA / "limb_darkening_tables.csv", newline="") as f:
-        for row in csv.DictReader(f):
-            bl, bf = tables[row["table"]]
-            bl.append(float.fromhex(row["bl"]))
-            bf.append(float.fromhex(row["bf"]))
-    return dict(tables)
-
-
 REFERENCES = read_references()
-TABLES = read_tables()
+TABLES = reference_tables()
 
 
 def compute(law, coefficients, rho, separations):

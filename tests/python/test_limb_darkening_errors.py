@@ -10,27 +10,21 @@ everywhere on the disc. The same call made twice gives the same bits.
 """
 
 import math
-import os
 import re as regex
 
 import pytest
-from hypothesis import HealthCheck, assume, given, settings
+from hypothesis import assume, given
 from hypothesis import strategies as st
 
 import lumevaro
+from conftest import LAW_COUNTS
+from conftest import examples as example_count
 
 pytestmark = pytest.mark.skipif(
     not hasattr(lumevaro, "limb_darkened_magnification"),
     reason="the module has no limb-darkened functions")
 
-# Deterministic unless LUMEVARO_HYPOTHESIS_PROFILE=explore asks for fresh examples.
-EXPLORE = os.environ.get("LUMEVARO_HYPOTHESIS_PROFILE") == "explore"
-examples = settings(derandomize=not EXPLORE, database=None, deadline=None,
-                    max_examples=2000 if EXPLORE else 100,
-                    suppress_health_check=[HealthCheck.too_slow, HealthCheck.filter_too_much])
-
-LAW_COUNTS = {"uniform": 0, "linear": 1, "quadratic": 2, "square-root": 2,
-              "logarithmic": 2, "power-2": 2, "claret": 4}
+examples = example_count(100)
 
 
 def law_call(l, re=1.0, rstar=0.1, law="linear", coefficients=(0.6,)):

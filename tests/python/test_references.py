@@ -13,7 +13,7 @@ import tracemalloc
 import pytest
 
 import lumevaro
-from conftest import SIGNATURES, ReportedSequence, two_items, valid_arguments
+from conftest import ALL_SIGNATURES, REGISTRY, ReportedSequence, two_items, valid_arguments
 
 CALLS = 3000
 # One leaked float per call would be 24 bytes per call.
@@ -57,7 +57,7 @@ def failing_next():
 
 def success_paths():
     paths = []
-    for name in SIGNATURES:
+    for name in ALL_SIGNATURES:
         arguments = valid_arguments(name, separations=(2.5,))
         paths.append((name, getattr(lumevaro, name), arguments, {}, None))
     separations = [2.0, 3.0, Index(), 10 ** 5]
@@ -88,6 +88,13 @@ def error_paths():
         ("model failure", wm, ([2.0, float("nan")], 1.0, 0.1), {}, RuntimeError),
         ("panic", lumevaro.discrete_flux_map_heyrovsky_magnification,
          (separations, 1.0, 0.1) + table, {}, BaseException),
+    ] + [
+        # The functions that check their arguments, refusing a value.
+        (f"{row.name} {label}", row.function, args, {}, ValueError)
+        for row in REGISTRY if row.checks_values
+        for label, args in (
+            ("bad separation", ([2.0, -1.0],) + row.valid_arguments()[1:]),
+            ("bad rstar", row.valid_arguments()[:2] + (float("nan"),) + row.valid_arguments()[3:]))
     ]
 
 

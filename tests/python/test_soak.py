@@ -26,7 +26,7 @@ from dataclasses import dataclass
 import pytest
 
 import lumevaro
-from conftest import TABLE_BRIGHTNESS, TABLE_RADII
+from conftest import LAWS, REGISTRY, TABLE_BRIGHTNESS, TABLE_RADII
 
 np = pytest.importorskip("numpy")
 
@@ -230,6 +230,38 @@ def every_path(panic_exception):
          (few, 1.0, 0.1, [], [1.0]), {}, panic_exception),
         ("panic from __float__", wm, ([PanickingFloat()], 1.0, 0.1), {}, panic_exception),
         ("panic from __len__", wm, (PanickingLength(few), 1.0, 0.1), {}, panic_exception),
+    ]
+    # The functions that check their arguments: a result, and each way of
+    # refusing, on lists long enough to be computed without the lock.
+    for row in REGISTRY:
+        if not row.checks_values:
+            continue
+        f, args = row.function, row.valid_arguments(some)
+        paths += [
+            (row.name, f, args, {}, None),
+            (row.name + " keywords", f, (), dict(zip(row.parameters, args)), None),
+            (row.name + " bad separation", f, (some + [math.nan],) + args[1:], {}, ValueError),
+            (row.name + " bad re", f, args[:1] + (0.0,) + args[2:], {}, ValueError),
+            (row.name + " str", f, ("abc",) + args[1:], {}, TypeError),
+            (row.name + " item type", f, ([2.0, "x"],) + args[1:], {}, TypeError),
+            (row.name + " overflow item", f, ([2.0, 10 ** 400],) + args[1:], {}, OverflowError),
+            (row.name + " __next__ raises", f, (Sequence(few, length=LookupError),) + args[1:],
+             {}, LookupError),
+            (row.name + " too many", f, args + (1.0,), {}, TypeError),
+        ]
+    ld = L.limb_darkened_magnification
+    paths += [("law " + law, ld, (some, 1.0, 0.1, law, list(c)), {}, None)
+              for law, c in LAWS.items()]
+    paths += [
+        ("unknown law", ld, (few, 1.0, 0.1, "lineal", [0.6]), {}, ValueError),
+        ("law not a str", ld, (few, 1.0, 0.1, None, [0.6]), {}, TypeError),
+        ("wrong coefficient count", ld, (few, 1.0, 0.1, "quadratic", [0.6]), {}, ValueError),
+        ("bad coefficient", ld, (few, 1.0, 0.1, "linear", [math.inf]), {}, ValueError),
+        ("coefficient type", ld, (few, 1.0, 0.1, "linear", [ValueErrorFloat()]), {}, ValueError),
+        ("unequal table", L.tabulated_limb_darkened_magnification,
+         (some, 1.0, 0.1, [0.0, 0.5, 1.0], [1.0, 0.5]), {}, ValueError),
+        ("unordered table", L.tabulated_limb_darkened_magnification,
+         (some, 1.0, 0.1, [0.0, 0.6, 0.5, 1.0], [1.0, 0.8, 0.7, 0.5]), {}, ValueError),
     ]
     return paths
 

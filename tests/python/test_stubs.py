@@ -15,7 +15,7 @@ from fractions import Fraction
 import pytest
 
 import lumevaro
-from conftest import valid_arguments
+from conftest import FUNCTIONS, LAWS, valid_arguments
 
 np = pytest.importorskip("numpy")
 
@@ -75,26 +75,12 @@ import lumevaro
 """
 
 
-# The limb-darkened functions take a law or a table beside the separations;
-# their coefficient counts, for a call that succeeds.
-LAW_COEFFICIENTS = {"uniform": [], "linear": [0.6], "quadratic": [0.4, 0.25],
-                    "square-root": [0.3, 0.4], "logarithmic": [0.6, 0.2],
-                    "power-2": [0.6, 0.6], "claret": [0.5, 0.2, 0.1, -0.05]}
-LIMB_DARKENED_ARGUMENTS = {
-    "limb_darkened_magnification": ([2.0, 3.5], 1.0, 0.1, "linear", [0.6]),
-    "tabulated_limb_darkened_magnification": ([2.0, 3.5], 1.0, 0.1, [0.0, 0.5, 1.0],
-                                              [1.0, 0.9, 0.4]),
-    "limb_darkened_magnification_gradient": ([2.0, 3.5], 1.0, 0.1, "linear", [0.6]),
-    "tabulated_limb_darkened_magnification_gradient": ([2.0, 3.5], 1.0, 0.1, [0.0, 0.5, 1.0],
-                                                       [1.0, 0.9, 0.4]),
-    "limb_darkened_magnification_bands": ([2.0, 3.5], 1.0, 0.1, "linear", [[0.6], [0.5]]),
-}
 # Parameters that are neither a number nor a sequence of numbers.
 SPECIAL_ANNOTATIONS = {"law": "_Law", "bands": "Sequence[_FloatSequence]"}
 
 
 def call_arguments(name):
-    return LIMB_DARKENED_ARGUMENTS.get(name) or valid_arguments(name)
+    return valid_arguments(name)
 
 
 def parsed_stub():
@@ -165,21 +151,21 @@ def test_stub_signature_follows_the_module(name):
         expected = "_FloatSequence" if wants_sequence else "_FloatLike"
         assert annotation == SPECIAL_ANNOTATIONS.get(argument.arg, expected), argument.arg
 
+    row = FUNCTIONS[name]
     result = runtime(*call_arguments(name))
-    if isinstance(result, tuple):
-        a, da_du, da_drho, rest = result
-        assert all(type(x) is float for part in (a, da_du, da_drho, *rest) for x in part)
-        assert ast.unparse(function.returns) == \
-            "tuple[list[float], list[float], list[float], list[list[float]]]"
-    elif isinstance(result, list) and result and isinstance(result[0], list):
-        assert all(type(x) is float for band in result for x in band)
-        assert ast.unparse(function.returns) == "list[list[float]]"
-    elif isinstance(result, list):
-        assert all(type(x) is float for x in result)
+    assert all(type(x) is float for x in row.flatten(result))
+    if row.result == "list":
+        assert type(result) is list
         assert ast.unparse(function.returns) == "list[float]"
-    else:
+    elif row.result == "float":
         assert type(result) is float
         assert ast.unparse(function.returns) == "float"
+    elif type(result) is tuple:  # a value with its derivatives
+        assert ast.unparse(function.returns) == \
+            "tuple[list[float], list[float], list[float], list[list[float]]]"
+    else:
+        assert type(result) is list and all(type(band) is list for band in result)
+        assert ast.unparse(function.returns) == "list[list[float]]"
 
     assert "source radi" in (ast.get_docstring(function) or "")
 
@@ -187,9 +173,9 @@ def test_stub_signature_follows_the_module(name):
 def test_the_law_literal_lists_exactly_the_laws_the_module_takes():
     (alias,) = [node for node in parsed_stub().body if defined_name(node) == "_Law"]
     laws = [element.value for element in alias.value.slice.elts]
-    assert sorted(laws) == sorted(LAW_COEFFICIENTS)
+    assert sorted(laws) == sorted(LAWS)
     for law in laws:
-        lumevaro.limb_darkened_magnification([0.5], 1.0, 0.1, law, LAW_COEFFICIENTS[law])
+        lumevaro.limb_darkened_magnification([0.5], 1.0, 0.1, law, list(LAWS[law]))
     with pytest.raises(ValueError) as unknown:
         lumevaro.limb_darkened_magnification([0.5], 1.0, 0.1, "gray", [])
     assert all(law in str(unknown.value) for law in laws)

@@ -1,0 +1,146 @@
+"""The error contract of the gradient and band functions, by property.
+
+Whatever floats and lists they are given, limb_darkened_magnification_gradient,
+tabulated_limb_darkened_magnification_gradient and
+limb_darkened_magnification_bands return a result of the documented shape, or
+refuse with ValueError (a bad value) or TypeError (an argument of the wrong
+kind); never another exception, never a crash. A result holds no NaN: values
+finite, derivatives finite or a signed infinity on the limb. They accept and
+refuse exactly what the value functions accept and refuse, and their values
+are the value functions' to the bit (each band's within 1e-14).
+"""
+
+import math
+
+import pytest
+from hypothesis import given
+from hypothesis import strategies as st
+
+import lumevaro
+from conftest import LAWS, examples
+
+
+# Doubles of every kind, weighted towards the ones a call takes.
+doubles = st.one_of(
+    st.floats(allow_nan=True, allow_infinity=True, allow_subnormal=True),
+    st.sampled_from([0.0, -0.0, 1.0, 1 - 1e-6, 1 + 1e-6, 0.5, 2.5, 1e-50, 1e50, 1e300,
+                     5e-324, math.inf, -math.inf, math.nan, -1.0, 1e6, 1.0000001e6]),
+    st.floats(0.0, 5.0),
+    st.floats(1e-4, 1e3),
+)
+# Now and then an object of the wrong kind where a number or a list goes.
+wrong_kinds = st.sampled_from([None, "1.0", b"x", [1.0], {1.0: 2.0}, object(), 1j])
+
+
+def maybe_wrong(strategy):
+    return st.one_of(strategy, strategy, strategy, strategy, strategy, strategy, strategy,
+                     strategy, strategy, wrong_kinds)
+
+
+separations = maybe_wrong(st.lists(maybe_wrong(doubles), max_size=9))
+numbers = maybe_wrong(doubles)
+law_names = st.one_of(st.sampled_from(sorted(LAWS)), st.sampled_from(sorted(LAWS)),
+                      st.sampled_from(sorted(LAWS)), st.sampled_from(["Linear", "", 1.0, None]))
+
+
+@st.composite
+def coefficient_lists(draw, law):
+    count = len(LAWS.get(law, ())) if isinstance(law, str) else 0
+    if draw(st.integers(0, 9)) == 0:
+        count = draw(st.integers(0, 5))
+    return draw(maybe_wrong(st.lists(maybe_wrong(doubles), min_size=count, max_size=count)))
+
+
+@st.composite
+def table_columns(draw):
+    rows = draw(st.integers(0, 6))
+    if draw(st.integers(0, 3)) > 0:
+        # Mostly ascending from 0 to 1, as a table must be.
+        inner = sorted(draw(st.lists(st.floats(0.0, 1.0), min_size=max(rows - 2, 0),
+                                     max_size=max(rows - 2, 0))))
+        bl = [0.0, *inner, 1.0][:max(rows, 2)]
+    else:
+        bl = draw(st.lists(doubles, min_size=rows, max_size=rows))
+    size = len(bl) if draw(st.integers(0, 5)) > 0 else draw(st.integers(0, 6))
+    bf = draw(st.lists(st.one_of(st.floats(0.0, 10.0), doubles), min_size=size, max_size=size))
+    return draw(maybe_wrong(st.just(bl))), draw(maybe_wrong(st.just(bf)))
+
+
+def outcome(function, *args):
+    try:
+        return "value", function(*args)
+    except (ValueError, TypeError) as error:
+        return "refused", (type(error), str(error))
+    except BaseException as error:  # noqa: B036 - anything else breaks the contract
+        raise AssertionError(f"{type(error).__name__}: {error}") from error
+
+
+def check_lists(values, n, *, finite):
+    assert type(values) is list and len(values) == n
+    for x in values:
+        assert type(x) is float and not math.isnan(x), values
+        assert math.isfinite(x) or not finite, values
+
+
+def check_gradient(result, n, count):
+    assert type(result) is tuple and len(result) == 4
+    a, du, drho, dc = result
+    check_lists(a, n, finite=True)
+    check_lists(du, n, finite=False)
+    check_lists(drho, n, finite=False)
+    assert type(dc) is list and len(dc) == count
+    for d in dc:
+        check_lists(d, n, finite=False)
+
+
+@given(l=separations, re=numbers, rstar=numbers, data=st.data())
+@examples(300)
+def test_law_gradient_gives_its_shape_or_the_value_function_s_refusal(l, re, rstar, data):
+    law = data.draw(law_names)
+    coefficients = data.draw(coefficient_lists(law))
+    kind, got = outcome(lumevaro.limb_darkened_magnification_gradient, l, re, rstar, law,
+                        coefficients)
+    value_kind, value = outcome(lumevaro.limb_darkened_magnification, l, re, rstar, law,
+                                coefficients)
+    assert kind == value_kind, (got, value)
+    if kind == "value":
+        check_gradient(got, len(l), len(coefficients))
+        assert got[0] == value
+    else:
+        assert got == value
+
+
+@given(l=separations, re=numbers, rstar=numbers, table=table_columns())
+@examples(300)
+def test_table_gradient_gives_its_shape_or_the_value_function_s_refusal(l, re, rstar, table):
+    bl, bf = table
+    kind, got = outcome(lumevaro.tabulated_limb_darkened_magnification_gradient, l, re, rstar,
+                        bl, bf)
+    value_kind, value = outcome(lumevaro.tabulated_limb_darkened_magnification, l, re, rstar,
+                                bl, bf)
+    assert kind == value_kind, (got, value)
+    if kind == "value":
+        check_gradient(got, len(l), len(bf))
+        assert got[0] == value
+    else:
+        assert got == value
+
+
+@given(l=separations, re=numbers, rstar=numbers, data=st.data())
+@examples(300)
+def test_bands_give_one_list_per_band_or_a_refusal(l, re, rstar, data):
+    law = data.draw(law_names)
+    bands = data.draw(maybe_wrong(st.lists(coefficient_lists(law), max_size=5)))
+    kind, got = outcome(lumevaro.limb_darkened_magnification_bands, l, re, rstar, law, bands)
+    if kind == "refused":
+        # A refusal that does not name the bands is one the first band's
+        # one-band call makes too.
+        if "bands" not in got[1] and isinstance(bands, list) and bands:
+            assert outcome(lumevaro.limb_darkened_magnification, l, re, rstar, law,
+                           bands[0])[0] == "refused", got
+        return
+    assert type(got) is list and len(got) == len(bands)
+    for band, values in zip(bands, got):
+        check_lists(values, len(l), finite=True)
+        one = lumevaro.limb_darkened_magnification(l, re, rstar, law, band)
+        assert all(abs(x - y) <= 1e-14 * y for x, y in zip(values, one)), (band, values, one)
