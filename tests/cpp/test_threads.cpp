@@ -1,6 +1,7 @@
 // The models called from several threads at once: every thread gets the
 // bits one thread gets, for the list routines on SIMD lanes and one by one,
-// the limb-darkened ones for every law, a table and their refusals.
+// the limb-darkened ones for every law, a table and their refusals, with
+// their derivatives and bands.
 // Built with -DLUMEVARO_SANITIZE_THREAD=ON, tools/test.sh runs these tests
 // under ThreadSanitizer, which reports any data race between the calls.
 #include <gtest/gtest.h>
@@ -59,12 +60,30 @@ Results everything() {
             outcome.messages.push_back(result.message());
         }
     };
+    // Results of several lists, each list in turn.
+    const auto checked_lists = [&outcome, &append](const auto& result, auto&& lists) {
+        if (!result) {
+            outcome.messages.push_back(result.message());
+            return;
+        }
+        for (const std::vector<double>& values : lists(result.value())) append(values);
+    };
+    const auto gradient_lists = [](const MagnificationGradient& g) {
+        std::vector<std::vector<double>> lists{g.a, g.d_u, g.d_rho};
+        lists.insert(lists.end(), g.d_coefficients.begin(), g.d_coefficients.end());
+        return lists;
+    };
+    const auto same = [](const std::vector<Magnifications>& lists) { return lists; };
     for (const auto& [law, coefficients] : LAWS) {
         checked(limb_darkened_magnification(l, 1.0, 0.05, law, coefficients));
         checked(limb_darkened_magnification(l, 1.0, 20.0, law, coefficients));
+        checked_lists(limb_darkened_magnification_gradient(l, 1.0, 0.05, law, coefficients), gradient_lists);
+        checked_lists(limb_darkened_magnification_bands(l, 1.0, 0.05, law, {coefficients, coefficients}), same);
     }
     checked(tabulated_limb_darkened_magnification(l, 1.0, 0.05, bl, bf));
     checked(tabulated_limb_darkened_magnification(l, 1.0, 20.0, bl, bf));
+    checked_lists(tabulated_limb_darkened_magnification_gradient(l, 1.0, 0.05, bl, bf), gradient_lists);
+    checked_lists(limb_darkened_magnification_bands(l, 1.0, 0.05, "linear", {{0.6}, {2e6}}), same);
     std::vector<double> bad = l;
     bad[150] = -1.0;
     checked(limb_darkened_magnification(bad, 1.0, 0.05, "linear", {0.6}));
