@@ -193,8 +193,9 @@ def fit(data: Photometry) -> Fit:
     def jacobian_of(p: Array) -> Array:
         fs = float(p[5])
         a, shape_columns = magnification_jacobian(data.times, *p[:5])
-        columns = np.column_stack([fs * shape_columns, a, np.ones_like(a)])
-        return columns / data.sigma[:, None]
+        columns: Array = np.column_stack([fs * shape_columns, a, np.ones_like(a)])
+        scaled: Array = columns / data.sigma[:, None]
+        return scaled
 
     start = [*shape.x, fs, fb]
     scale = [0.01, 1e-3, 1.0, 1e-3, 0.1, 0.01, 0.01]

@@ -135,15 +135,20 @@ def safe_str(obj):
         return UNPRINTABLE
 
 
-def fingerprint(outcome):
-    """A hashable record of an outcome: the bits of the values, or the class
-    and text of the exception."""
+def fingerprint(outcome, any_nan=False):
+    """A hashable record of an outcome: the bits of the values (any_nan: every
+    NaN as one), or the class and text of the exception."""
     kind, payload = outcome
     if kind == "raised":
         return ("raised", type(payload), safe_str(payload))
+
+    def record(x):
+        if type(x) is not float:
+            return repr(x)
+        return "nan" if any_nan and math.isnan(x) else bits(x)
     if type(payload) is list:
-        return ("list", tuple(bits(x) if type(x) is float else repr(x) for x in payload))
-    return (type(payload).__name__, bits(payload) if type(payload) is float else repr(payload))
+        return ("list", tuple(record(x) for x in payload))
+    return (type(payload).__name__, record(payload))
 
 
 def run(call):
@@ -290,7 +295,12 @@ def test_any_doubles_give_a_well_formed_outcome_element_by_element(name, data):
         assert failures and fingerprint(failures[0]) == fingerprint(outcome)
     elif outcome[0] == "value":
         assert not failures
-        assert fingerprint(outcome) == fingerprint(("value", [s[1][0] for s in singles]))
+        # A NaN's sign and payload follow the operand order the compiler
+        # picks for commutative operations, which differs between optimisation
+        # levels (the sanitized build's one value gives the default NaN where
+        # the list passes a NaN brightness through): NaN stands for every NaN.
+        assert fingerprint(outcome, any_nan=True) == fingerprint(
+            ("value", [s[1][0] for s in singles]), any_nan=True)
 
 
 @given(arguments=float_arguments("heyrovsky_magnification"))
@@ -884,13 +894,31 @@ def call_under(filter_action, call):
         return run(call)
 
 
+# Functions whose parameters are those of another function and are converted
+# by the same code (a value with its derivatives, several bands of one law):
+# they draw a quarter of the examples.
+TWINS = ["limb_darkened_magnification_gradient", "tabulated_limb_darkened_magnification_gradient",
+         "limb_darkened_magnification_bands"]
+
+
 # No explain phase: on a failure, on 3.13 its tracer trips over the
 # released-memoryview bug above while re-running the example and reports that
 # instead of the failure itself.
-@pytest.mark.parametrize("name", ALL_SIGNATURES)
+@pytest.mark.parametrize("name", [name for name in ALL_SIGNATURES if name not in TWINS])
 @given(data=st.data())
 @examples(800, explain=False)
 def test_any_objects_give_the_model_outcome(name, data):
+    check_any_objects(name, data)
+
+
+@pytest.mark.parametrize("name", TWINS)
+@given(data=st.data())
+@examples(200, explain=False)
+def test_any_objects_give_the_twin_functions_model_outcome(name, data):
+    check_any_objects(name, data)
+
+
+def check_any_objects(name, data):
     args, kwargs = data.draw(calls(name), label="call")
     filter_action = data.draw(st.sampled_from(["ignore", "error"]), label="warnings")
     EXAMPLES_RUN["objects"] += 1

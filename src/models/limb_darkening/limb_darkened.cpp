@@ -324,12 +324,13 @@ void store(MagnificationGradient& gradient, std::size_t i, const limb_darkening:
     gradient.d_rho[i] = g.d_rho;
 }
 
+// Built with the sizing constructors only: resize, assign and copies of
+// vectors pull in the C++ library's newer bad-array-length symbol, which
+// raises the wheels' manylinux tag (checked by the test command).
 MagnificationGradient sized_gradient(std::size_t count, std::size_t coefficients) {
-    MagnificationGradient gradient;
-    gradient.a.resize(count);
-    gradient.d_u.resize(count);
-    gradient.d_rho.resize(count);
-    gradient.d_coefficients.assign(coefficients, Magnifications(count));
+    MagnificationGradient gradient{Magnifications(count), Magnifications(count), Magnifications(count),
+                                   std::vector<Magnifications>(coefficients)};
+    for (Magnifications& column : gradient.d_coefficients) column = Magnifications(count);
     return gradient;
 }
 
