@@ -25,8 +25,7 @@ is reported with the separation.
 
     python benchmarks/limb_darkening.py [--rounds N] [--quick]
 
-Run it alone on the machine (the project's timing runs hold
-/tmp/lumevaro-cpu.lock: flock /tmp/lumevaro-cpu.lock python benchmarks/...).
+Run it alone on the machine: no build, test or other benchmark beside it.
 Peers come from benchmarks/requirements.txt; a missing one is left out.
 """
 
