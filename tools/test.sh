@@ -256,7 +256,7 @@ wheel_check() {
       tag=$(basename "$wheel" | grep -oE 'manylinux_2_[0-9]+' | head -n 1) &&
       [ -n "$tag" ] && [ "${tag#manylinux_2_}" -le 28 ] &&
       "$interpreter" -m venv "$dir/venv" &&
-      "$dir/venv/bin/python" -m pip install --quiet --disable-pip-version-check pytest "$wheel" &&
+      "$dir/venv/bin/python" -m pip install --quiet --disable-pip-version-check pytest hypothesis "$wheel" &&
       (cd "$dir" && "$dir/venv/bin/python" "$root/tools/wheel_check.py") &&
       (cd "$dir" && "$dir/venv/bin/python" -m pytest -q -p no:cacheprovider \
         --rootdir "$root" "$root/tests/python/test_limb_darkening.py") | tee "$dir/pytest.log"
