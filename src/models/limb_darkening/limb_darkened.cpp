@@ -307,6 +307,14 @@ Moments moments_of(const limb_darkening::RadialProfile& profile) {
     return moments;
 }
 
+// A table function's checks: the geometry, then the table; on success rho
+// holds ρ.
+Checked<CheckedTable> check_table_call(const Separations& l, double re, double rstar, std::vector<double> bl,
+                                       std::vector<double> bf, double& rho) {
+    if (auto error = check_geometry(l, re, rstar, rho)) return *std::move(error);
+    return check_table(std::move(bl), std::move(bf));
+}
+
 // A law function's checks: the geometry, the law and its coefficients; on
 // success rho and named hold ρ and the law.
 std::optional<InvalidArgument> check_law_call(const Separations& l, double re, double rstar, const std::string& law,
@@ -351,8 +359,7 @@ Checked<Magnifications> tabulated_limb_darkened_magnification(Separations l, dou
                                                               std::vector<double> bl,
                                                               std::vector<double> bf) {
     double rho = 0.0;
-    if (auto error = check_geometry(l, re, rstar, rho)) return *std::move(error);
-    Checked<CheckedTable> checked = check_table(std::move(bl), std::move(bf));
+    Checked<CheckedTable> checked = check_table_call(l, re, rstar, std::move(bl), std::move(bf), rho);
     if (!checked) return InvalidArgument{checked.message()};
     const limb_darkening::BrightnessTable& table = checked.value().table;
     return each(l, [&](double li) { return limb_darkening::table_magnification(li, rho, table); });
@@ -390,8 +397,7 @@ Checked<MagnificationGradient> tabulated_limb_darkened_magnification_gradient(Se
                                                                               std::vector<double> bl,
                                                                               std::vector<double> bf) {
     double rho = 0.0;
-    if (auto error = check_geometry(l, re, rstar, rho)) return *std::move(error);
-    Checked<CheckedTable> checked = check_table(std::move(bl), std::move(bf));
+    Checked<CheckedTable> checked = check_table_call(l, re, rstar, std::move(bl), std::move(bf), rho);
     if (!checked) return InvalidArgument{checked.message()};
     const limb_darkening::BrightnessTable& table = checked.value().table;
     const double brightest = checked.value().brightest;
