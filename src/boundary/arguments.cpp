@@ -14,7 +14,7 @@ std::string call_name(const FunctionDescription& description) {
 PyErr too_many_positional(const FunctionDescription& description, Py_ssize_t given) {
     return PyErr::deferred(
         PyExc_TypeError, call_name(description) + " takes " +
-                             std::to_string(description.parameters.size()) +
+                             std::to_string(description.positional) +
                              " positional arguments but " + std::to_string(given) +
                              (given == 1 ? " was given" : " were given"));
 }
@@ -77,7 +77,7 @@ std::string push_parameter_list(std::span<const std::string_view> names) {
 MaybeError extract_arguments_fastcall(const FunctionDescription& description,
                                       PyObject* const* args, Py_ssize_t nargs,
                                       PyObject* kwnames, std::span<PyObject*> slots) {
-    const auto parameter_count = static_cast<Py_ssize_t>(description.parameters.size());
+    const auto parameter_count = static_cast<Py_ssize_t>(description.positional);
     if (nargs > parameter_count) return too_many_positional(description, nargs);
     for (Py_ssize_t i = 0; i < nargs; ++i) slots[static_cast<std::size_t>(i)] = args[i];
 
@@ -94,7 +94,7 @@ MaybeError extract_arguments_fastcall(const FunctionDescription& description,
 
     if (nargs < parameter_count) {
         std::vector<std::string_view> missing;
-        for (std::size_t i = static_cast<std::size_t>(nargs); i < slots.size(); ++i) {
+        for (std::size_t i = static_cast<std::size_t>(nargs); i < description.positional; ++i) {
             if (slots[i] == nullptr) missing.push_back(description.parameters[i]);
         }
         if (!missing.empty()) return missing_required(description, missing);

@@ -1,11 +1,12 @@
 // Binding of fastcall arguments to a function's parameters.
 //
-// Every module function has only positional-or-keyword parameters, all of
-// them required, so binding fills one slot per parameter from the positional
-// arguments and then from the keywords, and can fail in four ways only: too
-// many positional arguments, an unknown keyword, a parameter given twice, or
-// required parameters left empty. Each failure is a TypeError whose message
-// names the function the way Python's own functions do.
+// A module function has required positional-or-keyword parameters, then
+// (some of them) optional keyword-only ones, so binding fills one slot per
+// parameter from the positional arguments and then from the keywords, and
+// can fail in four ways only: too many positional arguments, an unknown
+// keyword, a parameter given twice, or required parameters left empty. Each
+// failure is a TypeError whose message names the function the way Python's
+// own functions do. An optional parameter not given keeps an empty slot.
 #pragma once
 
 #include <Python.h>
@@ -20,8 +21,10 @@ namespace lumevaro::boundary {
 
 struct FunctionDescription {
     std::string_view function_name;
-    // Positional-or-keyword, all required, in declaration order.
+    // In declaration order: the first `positional` positional-or-keyword and
+    // required, the rest keyword-only and optional.
     std::span<const std::string_view> parameters;
+    std::size_t positional;
 };
 
 // Fills slots (one per parameter, initially null) with borrowed references to

@@ -3,7 +3,8 @@
 //
 // The parameter kinds follow from the model routine's C++ signature: a
 // std::vector<double> parameter is a sequence of floats, a double parameter
-// one float, a std::string parameter a str. A model failure (an Outcome
+// one float, a std::string parameter a str, and an Accuracy the optional
+// keyword-only float rtol (the model's default when not given). A model failure (an Outcome
 // holding a message) becomes a RuntimeError with the message unchanged; a
 // list routine's failure carries a note naming the separation it failed at.
 // A rejected argument (a Checked holding a message) becomes a ValueError.
@@ -40,6 +41,14 @@ namespace lumevaro::boundary {
 template <class T>
 struct Parameter;
 
+// A parameter kind whose Parameter has keyword_only: optional, keyword-only,
+// after every required one; its default is T{}.
+template <class T>
+concept KeywordOnly = Parameter<T>::keyword_only;
+
+template <class... Params>
+inline constexpr std::size_t POSITIONAL_COUNT = (std::size_t{0} + ... + (KeywordOnly<Params> ? 0 : 1));
+
 template <>
 struct Parameter<double> {
     static PyResult<double> extract(PyObject* object) { return extract_double(object); }
@@ -54,6 +63,16 @@ template <>
 struct Parameter<std::vector<double>> {
     static PyResult<std::vector<double>> extract(PyObject* object) {
         return extract_vector(object);
+    }
+};
+
+template <>
+struct Parameter<Accuracy> {
+    static constexpr bool keyword_only = true;
+    static PyResult<Accuracy> extract(PyObject* object) {
+        PyResult<double> rtol = extract_double(object);
+        if (!rtol) return rtol.take_error();
+        return Accuracy{rtol.take_value()};
     }
 };
 
@@ -121,6 +140,7 @@ private:
 };
 
 inline std::size_t list_items(double) noexcept { return 0; }
+inline std::size_t list_items(Accuracy) noexcept { return 0; }
 inline std::size_t list_items(const std::vector<double>& values) noexcept { return values.size(); }
 inline std::size_t list_items(const std::string&) noexcept { return 0; }
 inline std::size_t list_items(const std::vector<std::vector<double>>& lists) noexcept {
@@ -141,6 +161,9 @@ PyResult<Owned> call_model(const FunctionDescription& description, Result (*mode
     MaybeError failure;
     auto convert = [&]<std::size_t I>() {
         using Kind = std::tuple_element_t<I, std::tuple<std::decay_t<Params>...>>;
+        if constexpr (KeywordOnly<Kind>) {
+            if (slots[I] == nullptr) return true;  // the default, as constructed
+        }
         PyResult<Kind> value = Parameter<Kind>::extract(slots[I]);
         if (!value) {
             failure = argument_extraction_error(description.parameters[I], value.take_error());

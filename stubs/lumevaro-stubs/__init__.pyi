@@ -156,7 +156,7 @@ def discrete_flux_map_heyrovsky_magnification(
 
 def limb_darkened_magnification(
     l: _FloatSequence, re: _FloatLike, rstar: _FloatLike, law: _Law,
-    coefficients: _FloatSequence
+    coefficients: _FloatSequence, *, rtol: float = 1e-10
 ) -> list[float]:
     """Magnification of a limb-darkened source for each separation: the
     flux-weighted mean of the point-source magnification over the disc.
@@ -176,15 +176,17 @@ def limb_darkened_magnification(
     Only rho = rstar / re enters, which must lie between 1e-50 and 1e50.
     Coefficients must be finite and between -1e6 and 1e6 (power-2's alpha 0,
     or between 0.05 and 10); ones that make I negative somewhere are used as
-    written, but a source of no net flux is refused. Accurate to 1e-10
-    relative. Returns one dimensionless magnification per separation, in
-    the order of ``l``. A bad value raises ValueError naming the argument
+    written, but a source of no net flux is refused. rtol (keyword only) is
+    the relative accuracy asked for, from 1e-11 to 1e-2 (default 1e-10);
+    looser is faster. Returns one dimensionless magnification per
+    separation, in the order of ``l``. A bad value raises ValueError naming the argument
     (with the index for list items, e.g. ``l[3]``); an unknown law or a
     wrong number of coefficients raises ValueError too.
     """
 
 def tabulated_limb_darkened_magnification(
-    l: _FloatSequence, re: _FloatLike, rstar: _FloatLike, bl: _FloatSequence, bf: _FloatSequence
+    l: _FloatSequence, re: _FloatLike, rstar: _FloatLike, bl: _FloatSequence, bf: _FloatSequence,
+    *, rtol: float = 1e-10
 ) -> list[float]:
     """Magnification of a source with a tabulated radial brightness profile,
     linear in the radius between rows, for each separation.
@@ -194,14 +196,16 @@ def tabulated_limb_darkened_magnification(
     strictly ascending from exactly 0 to exactly 1, each row at least 1e-6
     wide; bf: brightnesses at those radii (any unit, >= 0, not all zero; as
     long as ``bl``, else ValueError). Only rho = rstar / re enters, between
-    1e-50 and 1e50. Returns one dimensionless magnification per separation,
-    in the order of ``l``. A bad value raises ValueError naming the argument
-    (with the index for list items, e.g. ``bl[2]``).
+    1e-50 and 1e50. rtol (keyword only): the relative accuracy asked for,
+    as for ``limb_darkened_magnification``. Returns one dimensionless
+    magnification per separation, in the order of ``l``. A bad value raises
+    ValueError naming the argument (with the index for list items, e.g.
+    ``bl[2]``).
     """
 
 def limb_darkened_magnification_gradient(
     l: _FloatSequence, re: _FloatLike, rstar: _FloatLike, law: _Law,
-    coefficients: _FloatSequence
+    coefficients: _FloatSequence, *, rtol: float = 1e-10
 ) -> tuple[list[float], list[float], list[float], list[list[float]]]:
     """The magnifications of ``limb_darkened_magnification`` (to the bit) with
     their exact derivatives: ``(a, da_du, da_drho, da_dcoefficients)``, for
@@ -210,14 +214,16 @@ def limb_darkened_magnification_gradient(
     da_du is dA/du at fixed rho, u = l * rho the separation in Einstein radii
     (rho = rstar / re); da_drho is dA/drho at fixed u; da_dcoefficients holds
     one list per coefficient of the law (power-2: c, then alpha). All lists
-    as long as ``l``. Within 1e-8 of high-precision references (relative to
-    |dA| + A/rho for u and rho, |dA| + A for the coefficients). On the limb
+    as long as ``l``. At the default rtol, within 1e-8 of high-precision
+    references (relative to |dA| + A/rho for u and rho, |dA| + A for the
+    coefficients). On the limb
     (l = 1) da_du and da_drho are -inf and +inf where the limb is bright;
     never NaN. Arguments and errors as ``limb_darkened_magnification``.
     """
 
 def tabulated_limb_darkened_magnification_gradient(
-    l: _FloatSequence, re: _FloatLike, rstar: _FloatLike, bl: _FloatSequence, bf: _FloatSequence
+    l: _FloatSequence, re: _FloatLike, rstar: _FloatLike, bl: _FloatSequence, bf: _FloatSequence,
+    *, rtol: float = 1e-10
 ) -> tuple[list[float], list[float], list[float], list[list[float]]]:
     """The magnifications of ``tabulated_limb_darkened_magnification`` (to the
     bit), for separations ``l`` in source radii, with their exact derivatives:
@@ -229,10 +235,10 @@ def tabulated_limb_darkened_magnification_gradient(
 
 def limb_darkened_magnification_bands(
     l: _FloatSequence, re: _FloatLike, rstar: _FloatLike, law: _Law,
-    bands: Sequence[_FloatSequence]
+    bands: Sequence[_FloatSequence], *, rtol: float = 1e-10
 ) -> list[list[float]]:
     """One list of magnifications per band, for separations ``l`` in source radii,
     each band the law's coefficients for it, equal to the bit to ``limb_darkened_magnification`` with those
-    coefficients; the kernels are evaluated once for all bands. A bad value
+    coefficients and rtol; the kernels are evaluated once for all bands. A bad value
     raises ValueError naming the band and index, e.g. ``bands[2][1]``.
     """

@@ -191,19 +191,24 @@ std::vector<Entry> digests() {
     };
     auto same = [](const std::vector<Magnifications>& lists) { return lists; };
     Digest limb_darkened, tabulated, gradient, tabulated_gradient, bands;
-    for (const double rho : {1e-3, 0.1, 3.0}) {
-        for (const Law& law : laws) {
-            limb_darkened.add(limb_darkened_magnification(short_l, 1.0, rho, law.name, law.coefficients));
-            gradient.add_lists(
-                limb_darkened_magnification_gradient(short_l, 1.0, rho, law.name, law.coefficients),
+    // Every accuracy tier's rules and series, at the default and three others.
+    for (const Accuracy accuracy : {Accuracy{}, Accuracy{1e-3}, Accuracy{1e-6}, Accuracy{1e-11}}) {
+        for (const double rho : {1e-3, 0.1, 3.0}) {
+            for (const Law& law : laws) {
+                limb_darkened.add(
+                    limb_darkened_magnification(short_l, 1.0, rho, law.name, law.coefficients, accuracy));
+                gradient.add_lists(
+                    limb_darkened_magnification_gradient(short_l, 1.0, rho, law.name, law.coefficients, accuracy),
+                    gradient_lists);
+                bands.add_lists(limb_darkened_magnification_bands(short_l, 1.0, rho, law.name,
+                                                                  {law.coefficients, law.coefficients}, accuracy),
+                                same);
+            }
+            tabulated.add(tabulated_limb_darkened_magnification(short_l, 1.0, rho, bl, bf, accuracy));
+            tabulated_gradient.add_lists(
+                tabulated_limb_darkened_magnification_gradient(short_l, 1.0, rho, bl, bf, accuracy),
                 gradient_lists);
-            bands.add_lists(limb_darkened_magnification_bands(short_l, 1.0, rho, law.name,
-                                                              {law.coefficients, law.coefficients}),
-                            same);
         }
-        tabulated.add(tabulated_limb_darkened_magnification(short_l, 1.0, rho, bl, bf));
-        tabulated_gradient.add_lists(tabulated_limb_darkened_magnification_gradient(short_l, 1.0, rho, bl, bf),
-                                     gradient_lists);
     }
     // A rejected argument: its message quotes the number.
     limb_darkened.add(limb_darkened_magnification({1.0}, -2.5e-7, 0.1, "linear", {0.6}));
@@ -227,11 +232,11 @@ const Entry GLIBC_DIGESTS[] = {
     {"integrated_flux_map_witt_mao_magnification", "56b6c9134c126310"},
     {"integrated_flux_map_heyrovsky_magnification", "c030ebb18a565f08"},
     {"discrete_flux_map_heyrovsky_magnification", "a79d8ab452850eab"},
-    {"limb_darkened_magnification", "cdf9d83a6392afc5"},
-    {"tabulated_limb_darkened_magnification", "6d395589b95a08b6"},
-    {"limb_darkened_magnification_gradient", "b0328b43ce2645c4"},
-    {"tabulated_limb_darkened_magnification_gradient", "afc5fbc6960034be"},
-    {"limb_darkened_magnification_bands", "c342c8be5139d761"},
+    {"limb_darkened_magnification", "1d7f51b504f1380d"},
+    {"tabulated_limb_darkened_magnification", "b1cb5a735da23f2f"},
+    {"limb_darkened_magnification_gradient", "f70277cc2dbf74dc"},
+    {"tabulated_limb_darkened_magnification_gradient", "b94129987314c1b0"},
+    {"limb_darkened_magnification_bands", "cbc46fd469865489"},
 };
 
 }  // namespace

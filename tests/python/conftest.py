@@ -78,6 +78,8 @@ class Function:
     # Parameters the property tests' model of conversion does not cover
     # (a sequence of sequences, say): they take the argument builder's value.
     fixed: tuple = ()
+    # Optional keyword-only parameters after `parameters`, with their defaults.
+    keyword_only: tuple = ()
 
     @property
     def function(self):
@@ -135,6 +137,9 @@ def _bands(separations):
     return (separations, 1.0, 0.1, "linear", [[0.6], [0.4], [0.2]])
 
 
+# The limb-darkened functions' accuracy dial.
+RTOL = (("rtol", 1e-10),)
+
 # Every function of the module, in registration order. A new function needs
 # a row here, and the shared tests (binding, conversion, buffers, threads,
 # leaks, instruction sets, properties) call it.
@@ -151,17 +156,18 @@ REGISTRY = [
     Function("discrete_flux_map_heyrovsky_magnification", ("l", "re", "rstar", "bl", "bf"),
              _table),
     Function("limb_darkened_magnification", ("l", "re", "rstar", "law", "coefficients"),
-             _law("linear"), checks_values=True, sequences=("l", "coefficients")),
+             _law("linear"), checks_values=True, sequences=("l", "coefficients"), keyword_only=RTOL),
     Function("tabulated_limb_darkened_magnification", ("l", "re", "rstar", "bl", "bf"),
-             _table, checks_values=True),
+             _table, checks_values=True, keyword_only=RTOL),
     Function("limb_darkened_magnification_gradient", ("l", "re", "rstar", "law", "coefficients"),
              _law("quadratic"), result="lists", checks_values=True,
-             flatten=_gradient_floats, sequences=("l", "coefficients")),
+             flatten=_gradient_floats, sequences=("l", "coefficients"), keyword_only=RTOL),
     Function("tabulated_limb_darkened_magnification_gradient", ("l", "re", "rstar", "bl", "bf"),
-             _table, result="lists", checks_values=True, flatten=_gradient_floats),
+             _table, result="lists", checks_values=True, flatten=_gradient_floats,
+             keyword_only=RTOL),
     Function("limb_darkened_magnification_bands", ("l", "re", "rstar", "law", "bands"),
              _bands, result="lists", checks_values=True, flatten=_band_floats,
-             sequences=("l",), fixed=("bands",)),
+             sequences=("l",), fixed=("bands",), keyword_only=RTOL),
 ]
 FUNCTIONS = {row.name: row for row in REGISTRY}
 

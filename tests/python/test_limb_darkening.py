@@ -1,7 +1,8 @@
 """Limb-darkened magnification against the committed 30-digit references
-(tools/gen_limb_darkening_reference.py), and what a caller sees: results
-identical from call to call and thread to thread, smooth across the places
-where the method changes."""
+(tools/gen_limb_darkening_reference.py) at every accuracy a caller may ask
+for, and what a caller sees: results identical from call to call and thread
+to thread, smooth across the places where the method changes, and an rtol
+out of range refused by every function that takes it."""
 
 import csv
 import math
@@ -11,7 +12,11 @@ from collections import defaultdict
 import pytest
 
 import lumevaro
-from conftest import DATA, reference_tables
+from conftest import DATA, REGISTRY, reference_tables
+
+# The accuracies asked for (None: the default, 1e-10) and, for each, the
+# separation from which the far-field series serves it.
+RTOLS = {1e-2: 1.2, 1e-3: 1.2, 1e-4: 1.2, 1e-6: 1.3, 1e-8: 1.5, None: 1.7, 1e-11: 2.0}
 
 
 def read_references():
@@ -29,21 +34,24 @@ REFERENCES = read_references()
 TABLES = reference_tables()
 
 
-def compute(law, coefficients, rho, separations):
+def compute(law, coefficients, rho, separations, rtol=None):
+    accuracy = {} if rtol is None else {"rtol": rtol}
     if law.startswith("table:"):
         bl, bf = TABLES[law[len("table:"):]]
-        return lumevaro.tabulated_limb_darkened_magnification(separations, 1.0, rho, bl, bf)
-    return lumevaro.limb_darkened_magnification(separations, 1.0, rho, law, list(coefficients))
+        return lumevaro.tabulated_limb_darkened_magnification(separations, 1.0, rho, bl, bf, **accuracy)
+    return lumevaro.limb_darkened_magnification(separations, 1.0, rho, law, list(coefficients), **accuracy)
 
 
 @pytest.mark.parametrize("key", sorted(REFERENCES), ids=lambda k: f"{k[0]}-{k[1]}-{k[2]:g}")
-def test_every_reference_within_1e_10(key):
+def test_every_reference_within_the_accuracy_asked(key):
     law, coefficients, rho = key
     separations, references = zip(*REFERENCES[key])
-    got = compute(law, coefficients, rho, list(separations))
-    errors = [abs(g - r) / r for g, r in zip(got, references)]
-    worst = max(range(len(errors)), key=errors.__getitem__)
-    assert errors[worst] <= 1e-10, f"l = {separations[worst]!r}: {got[worst]!r} against {references[worst]!r}"
+    for rtol in RTOLS:
+        got = compute(law, coefficients, rho, list(separations), rtol)
+        errors = [abs(g - r) / r for g, r in zip(got, references)]
+        worst = max(range(len(errors)), key=errors.__getitem__)
+        assert errors[worst] <= (rtol or 1e-10), \
+            f"rtol {rtol}, l = {separations[worst]!r}: {got[worst]!r} against {references[worst]!r}"
 
 
 def test_uniform_law_is_exact_at_the_limb():
@@ -83,13 +91,60 @@ def test_same_bits_every_call_and_every_thread():
     assert lumevaro.limb_darkened_magnification(*args) == first
 
 
-@pytest.mark.parametrize("rho", [1e-3, 0.1, 30.0])
-def test_continuous_where_the_far_field_series_takes_over(rho):
-    """At l = 2.5 the quadrature hands over to the series: the step between
-    neighbouring doubles there is far below 1e-10, as it is on either side."""
-    below = math.nextafter(2.5, 0.0)
-    grid = [below - 1e-9, below, 2.5, 2.5 + 1e-9]
-    for law, coefficients in [("linear", [0.6]), ("power-2", [0.8, 0.2]), ("logarithmic", [0.6, 0.2])]:
-        a = lumevaro.limb_darkened_magnification(grid, 1.0, rho, law, coefficients)
-        assert abs(a[2] - a[1]) <= 1e-11 * a[1]
-        assert abs((a[3] - a[2]) - (a[1] - a[0])) <= 1e-11 * a[1]
+@pytest.mark.parametrize("rtol", RTOLS, ids=str)
+def test_continuous_where_the_far_field_series_takes_over(rtol):
+    """Where the quadrature hands over to the series the step between
+    neighbouring doubles is below a tenth of the accuracy asked, and the
+    slope does not jump."""
+    switch = RTOLS[rtol]
+    below = math.nextafter(switch, 0.0)
+    grid = [below - 1e-9, below, switch, switch + 1e-9]
+    accuracy = {} if rtol is None else {"rtol": rtol}
+    for rho in [1e-3, 0.1, 30.0]:
+        for law, coefficients in [("linear", [0.6]), ("power-2", [0.8, 0.2]), ("logarithmic", [0.6, 0.2])]:
+            a = lumevaro.limb_darkened_magnification(grid, 1.0, rho, law, coefficients, **accuracy)
+            assert abs(a[2] - a[1]) <= 0.1 * (rtol or 1e-10) * a[1], (rho, law)
+            assert abs((a[3] - a[2]) - (a[1] - a[0])) <= 0.1 * (rtol or 1e-10) * a[1], (rho, law)
+
+
+def test_a_looser_accuracy_is_a_cheaper_rule_not_a_rounding():
+    """Each accuracy has its own rule: the results differ from the default's,
+    by less than the accuracy asked, and a value between two tiers takes the
+    tighter one."""
+    separations = [0.3, 0.9, 1.1, 2.0]
+    default = lumevaro.limb_darkened_magnification(separations, 1.0, 0.1, "quadratic", [0.4, 0.25])
+    for rtol in [1e-2, 1e-3, 1e-6]:
+        loose = lumevaro.limb_darkened_magnification(separations, 1.0, 0.1, "quadratic", [0.4, 0.25], rtol=rtol)
+        assert loose != default
+        assert all(abs(x - y) <= rtol * y for x, y in zip(loose, default))
+    between = lumevaro.limb_darkened_magnification(separations, 1.0, 0.1, "quadratic", [0.4, 0.25], rtol=5e-3)
+    assert between == lumevaro.limb_darkened_magnification(separations, 1.0, 0.1, "quadratic", [0.4, 0.25],
+                                                           rtol=1e-3)
+    assert lumevaro.limb_darkened_magnification(separations, 1.0, 0.1, "quadratic", [0.4, 0.25],
+                                                rtol=1e-10) == default
+
+
+ACCURATE = [row for row in REGISTRY if row.keyword_only]
+
+
+@pytest.mark.parametrize("row", ACCURATE, ids=str)
+@pytest.mark.parametrize("rtol", [0.0, -1e-3, 9.9e-12, 0.011, 1.0, math.nan, math.inf, -math.inf])
+def test_an_accuracy_out_of_range_is_refused_by_name(row, rtol):
+    with pytest.raises(ValueError, match=r"^rtol, the relative accuracy asked for, must lie between 1e-11 "
+                                         r"and 0\.01, got "):
+        row.function(*row.valid_arguments(), rtol=rtol)
+
+
+@pytest.mark.parametrize("row", ACCURATE, ids=str)
+def test_rtol_is_keyword_only_and_checked_after_the_other_arguments(row):
+    arguments = row.valid_arguments()
+    with pytest.raises(TypeError, match="positional arguments but"):
+        row.function(*arguments, 1e-3)
+    with pytest.raises(TypeError, match="argument 'rtol'"):
+        row.function(*arguments, rtol="1e-3")
+    bad = list(arguments)
+    bad[1] = -1.0  # re
+    with pytest.raises(ValueError, match="^re "):
+        row.function(*bad, rtol=math.nan)
+    for rtol in [1e-11, 1e-2, 1e-10]:
+        assert row.function(*arguments, rtol=rtol)

@@ -40,16 +40,16 @@ TABLES = reference_tables()
 REFERENCES = read_references()
 
 
-def gradient(law, coefficients, rho, separations):
+def gradient(law, coefficients, rho, separations, rtol=1e-10):
     """(a, da_du, da_drho, da_dcoefficients) and the value function's result."""
     if law.startswith("table:"):
         bl, bf = TABLES[law[len("table:"):]]
         return (lumevaro.tabulated_limb_darkened_magnification_gradient(
-                    separations, 1.0, rho, list(bl), list(bf)),
-                lumevaro.tabulated_limb_darkened_magnification(separations, 1.0, rho, bl, bf))
+                    separations, 1.0, rho, list(bl), list(bf), rtol=rtol),
+                lumevaro.tabulated_limb_darkened_magnification(separations, 1.0, rho, bl, bf, rtol=rtol))
     return (lumevaro.limb_darkened_magnification_gradient(
-                separations, 1.0, rho, law, list(coefficients)),
-            lumevaro.limb_darkened_magnification(separations, 1.0, rho, law, list(coefficients)))
+                separations, 1.0, rho, law, list(coefficients), rtol=rtol),
+            lumevaro.limb_darkened_magnification(separations, 1.0, rho, law, list(coefficients), rtol=rtol))
 
 
 def coefficient_count(law, coefficients):
@@ -66,24 +66,27 @@ def check_shape(result, count, n):
 
 
 @pytest.mark.parametrize("key", sorted(REFERENCES), ids=lambda k: f"{k[0]}-{k[1]}-{k[2]:g}")
-def test_every_derivative_within_1e_8_of_its_reference(key):
+@pytest.mark.parametrize("rtol", [1e-10, 1e-8, 1e-4, 1e-2])
+def test_every_derivative_within_the_accuracy_asked(key, rtol):
+    """Within 1e-8 at the default and tighter tiers, 2 rtol at looser ones."""
     law, coefficients, rho = key
     rows = REFERENCES[key]
     separations = [row[0] for row in rows]
-    result, values = gradient(law, coefficients, rho, separations)
+    result, values = gradient(law, coefficients, rho, separations, rtol)
     check_shape(result, coefficient_count(law, coefficients), len(separations))
     a, du, drho, dc = result
     # The value beside the derivatives is the value function's, to the bit.
     assert a == values
+    tolerance = max(TOLERANCE, 2 * rtol)
     failures = []
     for i, (l, a_ref, du_ref, drho_ref, dc_ref) in enumerate(rows):
-        assert abs(a[i] - a_ref) <= 1e-10 * a_ref, (l, a[i], a_ref)
+        assert abs(a[i] - a_ref) <= rtol * a_ref, (l, a[i], a_ref)
         checks = [("da_du", du[i], du_ref, a_ref / rho), ("da_drho", drho[i], drho_ref, a_ref / rho)]
         checks += [(f"da_dcoefficients[{k}]", dc[k][i], g_ref, a_ref)
                    for k, g_ref in enumerate(dc_ref)]
         for name, g, g_ref, scale in checks:
             error = abs(g - g_ref) / (abs(g_ref) + scale)
-            if not error <= TOLERANCE:
+            if not error <= tolerance:
                 failures.append(f"l = {l!r}: {name} {g!r} against {g_ref!r} ({error:.1e})")
     assert not failures, "\n".join(failures)
 
@@ -146,12 +149,12 @@ def bands_of(law):
 @pytest.mark.parametrize("law", sorted(LAWS))
 def test_each_band_is_the_one_band_call(law):
     separations = [0.0, 0.3, 0.999999, 1.0, 1.000001, 2.0, 2.6, 10.0, 1e4]
-    for rho in RHOS:
+    for rho, rtol in [(rho, 1e-10) for rho in RHOS] + [(0.1, 1e-3), (10.0, 1e-6)]:
         bands = bands_of(law)
-        result = lumevaro.limb_darkened_magnification_bands(separations, 1.0, rho, law, bands)
+        result = lumevaro.limb_darkened_magnification_bands(separations, 1.0, rho, law, bands, rtol=rtol)
         assert type(result) is list and len(result) == len(bands)
         for band, values in zip(bands, result):
-            one = lumevaro.limb_darkened_magnification(separations, 1.0, rho, law, band)
+            one = lumevaro.limb_darkened_magnification(separations, 1.0, rho, law, band, rtol=rtol)
             assert type(values) is list and len(values) == len(separations)
             assert all(abs(x - y) <= 1e-14 * y for x, y in zip(values, one)), (rho, band)
 

@@ -11,7 +11,7 @@ import types
 import pytest
 
 import lumevaro
-from conftest import ALL_SIGNATURES, LIMB_DARKENED_SIGNATURES, SIGNATURES
+from conftest import ALL_SIGNATURES, FUNCTIONS, LIMB_DARKENED_SIGNATURES, SIGNATURES
 
 
 def test_all_lists_the_functions_in_registration_order():
@@ -40,18 +40,24 @@ def test_function_object(name):
 def test_text_signature_and_docstring(name):
     function = getattr(lumevaro, name)
     parameters = ALL_SIGNATURES[name]
-    assert function.__text_signature__ == "(" + ", ".join(parameters) + ")"
+    keyword_only = FUNCTIONS[name].keyword_only
+    text = ", ".join(parameters)
+    if keyword_only:
+        text += ", *, " + ", ".join(f"{p}={default!r}" for p, default in keyword_only)
+    assert function.__text_signature__ == "(" + text + ")"
     if name in SIGNATURES:
         assert function.__doc__ is None
     else:
         # A summary line, then every parameter described.
         summary, blank, *rest = function.__doc__.splitlines()
         assert summary.endswith(".") and blank == ""
-        assert all(any(line.startswith(p) or f", {p}" in line for line in rest) for p in parameters)
+        described = parameters + tuple(p for p, _ in keyword_only)
+        assert all(any(line.startswith(p) or f", {p}" in line for line in rest) for p in described)
     signature = inspect.signature(function)
-    assert tuple(signature.parameters) == parameters
-    assert all(p.kind is inspect.Parameter.POSITIONAL_OR_KEYWORD and p.default is p.empty
-               for p in signature.parameters.values())
+    assert tuple(signature.parameters) == parameters + tuple(p for p, _ in keyword_only)
+    kinds = [(p.kind, p.default) for p in signature.parameters.values()]
+    assert kinds == ([(inspect.Parameter.POSITIONAL_OR_KEYWORD, inspect.Parameter.empty)] * len(parameters)
+                     + [(inspect.Parameter.KEYWORD_ONLY, default) for _, default in keyword_only])
 
 
 def test_module_docstring_is_one_line():

@@ -131,11 +131,15 @@ def test_stub_signature_follows_the_module(name):
                    if isinstance(node, ast.FunctionDef) and node.name == name]
     runtime = getattr(lumevaro, name)
 
-    parameters = runtime.__text_signature__.strip("()").split(", ")
-    assert [argument.arg for argument in function.args.args] == parameters
-    # Every parameter is required and may be given by position or keyword.
-    assert not (function.args.posonlyargs or function.args.kwonlyargs or function.args.defaults
-                or function.args.vararg or function.args.kwarg)
+    row = FUNCTIONS[name]
+    assert [argument.arg for argument in function.args.args] == list(row.parameters)
+    # The required parameters may be given by position or keyword; the
+    # optional ones are keyword-only floats with the module's defaults.
+    assert not (function.args.posonlyargs or function.args.defaults or function.args.vararg
+                or function.args.kwarg)
+    assert [(a.arg, ast.unparse(a.annotation)) for a in function.args.kwonlyargs] == \
+        [(p, "float") for p, _ in row.keyword_only]
+    assert [ast.literal_eval(d) for d in function.args.kw_defaults] == [d for _, d in row.keyword_only]
 
     # A parameter is typed as a sequence exactly where the module refuses a
     # single number with its not-a-sequence TypeError.
@@ -151,7 +155,6 @@ def test_stub_signature_follows_the_module(name):
         expected = "_FloatSequence" if wants_sequence else "_FloatLike"
         assert annotation == SPECIAL_ANNOTATIONS.get(argument.arg, expected), argument.arg
 
-    row = FUNCTIONS[name]
     result = runtime(*call_arguments(name))
     assert all(type(x) is float for x in row.flatten(result))
     if row.result == "list":

@@ -22,7 +22,8 @@
 //   2(1 + c)(j + 1) H_{j+1} = (2 + c)(1 − 2j) H_j + (4 − 2j) H_{j−1},
 //
 // and Λ acts on coefficients as g_j ← (j + 1)((j + 1) g_{j+1} + (j + 2) g_{j+2}).
-// Terms are taken until (1/l²)^k falls below 1e-17.
+// Terms are taken until (1/l²)^k falls below the truncation asked (1e-17 for
+// full accuracy).
 #include "models/limb_darkening/far_field.hpp"
 
 #include <array>
@@ -32,14 +33,19 @@ namespace lumevaro::limb_darkening {
 
 namespace {
 constexpr int COEFFICIENTS = 2 * FAR_FIELD_TERMS + 2;
-constexpr double TRUNCATION = 1e-17;
+// 1/j, rounded once.
+constexpr std::array<double, COEFFICIENTS + 1> RECIPROCALS = [] {
+    std::array<double, COEFFICIENTS + 1> r{};
+    for (int j = 1; j <= COEFFICIENTS; ++j) r[j] = 1.0 / j;
+    return r;
+}();
 }  // namespace
 
-FarFieldSeries far_field_series(double l, double rho) noexcept {
+FarFieldSeries far_field_series(double l, double rho, double truncation) noexcept {
     FarFieldSeries series{};
     const double x = 1.0 / (l * l);
     int terms = 1;
-    for (double power = x; power > TRUNCATION && terms < FAR_FIELD_TERMS; power *= x) ++terms;
+    for (double power = x; power > truncation && terms < FAR_FIELD_TERMS; power *= x) ++terms;
     series.terms = terms;
 
     const double u = l * rho;
@@ -49,12 +55,15 @@ FarFieldSeries far_field_series(double l, double rho) noexcept {
 
     // Taylor coefficients of H, then of G = H'. After k steps of Λ the first
     // used − 2k coefficients are exact, of which value and slope take two.
+    // The quotient by 2(1 + c)(j + 1) is a product with its reciprocal, formed
+    // beside the recurrence rather than in its chain of dependent operations.
     const int used = 2 * terms + 1;
+    const double half_inverse = 0.5 / a0;
     std::array<double, COEFFICIENTS> h{};
     h[0] = std::sqrt(a0);
-    h[1] = a1 * h[0] / (2.0 * a0);
+    h[1] = a1 * h[0] * half_inverse;
     for (int j = 1; j + 1 <= used; ++j) {
-        h[j + 1] = (a1 * (1.0 - 2.0 * j) * h[j] + (4.0 - 2.0 * j) * h[j - 1]) / (2.0 * a0 * (j + 1));
+        h[j + 1] = (a1 * (1.0 - 2.0 * j) * h[j] + (4.0 - 2.0 * j) * h[j - 1]) * (half_inverse * RECIPROCALS[j + 1]);
     }
     std::array<double, COEFFICIENTS> g{};
     for (int j = 0; j < used; ++j) g[j] = (j + 1) * h[j + 1];
@@ -96,8 +105,9 @@ FarFieldSlopes far_field_slopes(const FarFieldSeries& series, double l, double r
     return FarFieldSlopes{(2.0 / (l * rho)) * along, across / rho};
 }
 
-double far_field_magnification(double l, double rho, std::span<const double> moments) noexcept {
-    return far_field_sum(far_field_series(l, rho), moments);
+double far_field_magnification(double l, double rho, std::span<const double> moments,
+                               double truncation) noexcept {
+    return far_field_sum(far_field_series(l, rho, truncation), moments);
 }
 
 }  // namespace lumevaro::limb_darkening

@@ -7,16 +7,21 @@
 
 namespace lumevaro::limb_darkening {
 
-// Terms the series may take: enough for l ≥ FAR_FIELD_START.
+// Terms the series may take: enough for l ≥ FAR_FIELD_START at full
+// accuracy.
 inline constexpr int FAR_FIELD_TERMS = 24;
-// From here on (separation in source radii) the series is used; its
-// truncation error is below 1e-17 relative with at most FAR_FIELD_TERMS terms.
+// From here on (separation in source radii) the series is used at full
+// accuracy; its truncation error is below 1e-17 relative with at most
+// FAR_FIELD_TERMS terms. Looser accuracies start it sooner (quadrature.hpp).
 inline constexpr double FAR_FIELD_START = 2.5;
+// The series stops once (1/l²)^k falls below this: full accuracy.
+inline constexpr double FULL_TRUNCATION = 1e-17;
 
 // Magnification at separation l (source radii, l ≥ FAR_FIELD_START) of a
 // source of radius rho (Einstein radii) whose normalised radial moments are
 // moments[k] = ∫₀¹ I(r) r^{2k} 2r dr / ∫₀¹ I(r) 2r dr, k < FAR_FIELD_TERMS.
-double far_field_magnification(double l, double rho, std::span<const double> moments) noexcept;
+double far_field_magnification(double l, double rho, std::span<const double> moments,
+                               double truncation = FULL_TRUNCATION) noexcept;
 
 // The series at one separation, apart from the moments: A = Σ_k power[k]
 // M_k value[k], and its derivatives
@@ -36,7 +41,8 @@ struct FarFieldSeries {
     std::array<double, FAR_FIELD_TERMS> slope;
 };
 
-FarFieldSeries far_field_series(double l, double rho) noexcept;
+// The terms stop once (1/l²)^k falls below `truncation`, or at FAR_FIELD_TERMS.
+FarFieldSeries far_field_series(double l, double rho, double truncation = FULL_TRUNCATION) noexcept;
 
 // Σ_k power[k] M_k value[k], summed as far_field_magnification sums it (the
 // same bits).

@@ -144,6 +144,15 @@ std::optional<InvalidArgument> check_geometry(const Separations& l, double re, d
     return std::nullopt;
 }
 
+// The accuracy asked for.
+std::optional<InvalidArgument> check_rtol(double rtol) {
+    if (!(rtol >= TIGHTEST_RTOL && rtol <= LOOSEST_RTOL)) {
+        return invalid("rtol, the relative accuracy asked for, must lie between 1e-11 and 0.01, got " +
+                       number(rtol));
+    }
+    return std::nullopt;
+}
+
 std::string law_list() {
     std::string list;
     for (std::size_t i = 0; i < limb_darkening::LAWS.size(); ++i) {
@@ -310,19 +319,23 @@ Moments moments_of(const limb_darkening::RadialProfile& profile) {
 // A table function's checks: the geometry, then the table; on success rho
 // holds ρ.
 Checked<CheckedTable> check_table_call(const Separations& l, double re, double rstar, std::vector<double> bl,
-                                       std::vector<double> bf, double& rho) {
+                                       std::vector<double> bf, double rtol, double& rho) {
     if (auto error = check_geometry(l, re, rstar, rho)) return *std::move(error);
-    return check_table(std::move(bl), std::move(bf));
+    Checked<CheckedTable> checked = check_table(std::move(bl), std::move(bf));
+    if (!checked) return checked;
+    if (auto error = check_rtol(rtol)) return *std::move(error);
+    return checked;
 }
 
 // A law function's checks: the geometry, the law and its coefficients; on
 // success rho and named hold ρ and the law.
 std::optional<InvalidArgument> check_law_call(const Separations& l, double re, double rstar, const std::string& law,
-                                              const std::vector<double>& coefficients, double& rho,
+                                              const std::vector<double>& coefficients, double rtol, double& rho,
                                               limb_darkening::Law& named) {
     if (auto error = check_geometry(l, re, rstar, rho)) return error;
     if (auto error = check_law(law, named)) return error;
-    return check_coefficients(named, coefficients, "coefficients");
+    if (auto error = check_coefficients(named, coefficients, "coefficients")) return error;
+    return check_rtol(rtol);
 }
 
 // The geometric part of a gradient at separation i.
@@ -345,32 +358,40 @@ MagnificationGradient sized_gradient(std::size_t count, std::size_t coefficients
 }  // namespace
 
 Checked<Magnifications> limb_darkened_magnification(Separations l, double re, double rstar,
-                                                    std::string law, std::vector<double> coefficients) {
+                                                    std::string law, std::vector<double> coefficients,
+                                                    Accuracy accuracy) {
+    const double rtol = accuracy.rtol;
     double rho = 0.0;
     limb_darkening::Law named{};
-    if (auto error = check_law_call(l, re, rstar, law, coefficients, rho, named)) return *std::move(error);
+    if (auto error = check_law_call(l, re, rstar, law, coefficients, rtol, rho, named)) return *std::move(error);
+    const limb_darkening::Method& method = limb_darkening::method_for(rtol);
 
     const limb_darkening::RadialProfile profile(named, coefficients);
     const Moments moments = moments_of(profile);
-    return each(l, [&](double li) { return limb_darkening::profile_magnification(li, rho, profile, moments); });
+    return each(l, [&](double li) { return limb_darkening::profile_magnification(li, rho, profile, moments, method); });
 }
 
 Checked<Magnifications> tabulated_limb_darkened_magnification(Separations l, double re, double rstar,
                                                               std::vector<double> bl,
-                                                              std::vector<double> bf) {
+                                                              std::vector<double> bf, Accuracy accuracy) {
+    const double rtol = accuracy.rtol;
     double rho = 0.0;
-    Checked<CheckedTable> checked = check_table_call(l, re, rstar, std::move(bl), std::move(bf), rho);
+    Checked<CheckedTable> checked = check_table_call(l, re, rstar, std::move(bl), std::move(bf), rtol, rho);
     if (!checked) return InvalidArgument{checked.message()};
+    const limb_darkening::Method& method = limb_darkening::method_for(rtol);
     const limb_darkening::BrightnessTable& table = checked.value().table;
-    return each(l, [&](double li) { return limb_darkening::table_magnification(li, rho, table); });
+    return each(l, [&](double li) { return limb_darkening::table_magnification(li, rho, table, method); });
 }
 
 Checked<MagnificationGradient> limb_darkened_magnification_gradient(Separations l, double re, double rstar,
                                                                     std::string law,
-                                                                    std::vector<double> coefficients) {
+                                                                    std::vector<double> coefficients,
+                                                                    Accuracy accuracy) {
+    const double rtol = accuracy.rtol;
     double rho = 0.0;
     limb_darkening::Law named{};
-    if (auto error = check_law_call(l, re, rstar, law, coefficients, rho, named)) return *std::move(error);
+    if (auto error = check_law_call(l, re, rstar, law, coefficients, rtol, rho, named)) return *std::move(error);
+    const limb_darkening::Method& method = limb_darkening::method_for(rtol);
 
     const limb_darkening::RadialProfile profile(named, coefficients);
     const Moments moments = moments_of(profile);
@@ -386,7 +407,7 @@ Checked<MagnificationGradient> limb_darkened_magnification_gradient(Separations 
     MagnificationGradient gradient = sized_gradient(l.size(), coefficients.size());
     std::array<double, 4> d_coefficients{};
     for (std::size_t i = 0; i < l.size(); ++i) {
-        store(gradient, i, limb_darkening::profile_gradient(l[i], rho, profile, moments, derivatives, d_coefficients));
+        store(gradient, i, limb_darkening::profile_gradient(l[i], rho, profile, moments, derivatives, d_coefficients, method));
         for (std::size_t k = 0; k < coefficients.size(); ++k) gradient.d_coefficients[k][i] = d_coefficients[k];
     }
     return gradient;
@@ -395,10 +416,13 @@ Checked<MagnificationGradient> limb_darkened_magnification_gradient(Separations 
 Checked<MagnificationGradient> tabulated_limb_darkened_magnification_gradient(Separations l, double re,
                                                                               double rstar,
                                                                               std::vector<double> bl,
-                                                                              std::vector<double> bf) {
+                                                                              std::vector<double> bf,
+                                                                              Accuracy accuracy) {
+    const double rtol = accuracy.rtol;
     double rho = 0.0;
-    Checked<CheckedTable> checked = check_table_call(l, re, rstar, std::move(bl), std::move(bf), rho);
+    Checked<CheckedTable> checked = check_table_call(l, re, rstar, std::move(bl), std::move(bf), rtol, rho);
     if (!checked) return InvalidArgument{checked.message()};
+    const limb_darkening::Method& method = limb_darkening::method_for(rtol);
     const limb_darkening::BrightnessTable& table = checked.value().table;
     const double brightest = checked.value().brightest;
 
@@ -416,16 +440,18 @@ Checked<MagnificationGradient> tabulated_limb_darkened_magnification_gradient(Se
     MagnificationGradient gradient = sized_gradient(l.size(), count);
     std::vector<double> d_brightness(count);
     for (std::size_t i = 0; i < l.size(); ++i) {
-        store(gradient, i, limb_darkening::table_gradient(l[i], rho, table, hats, d_brightness));
+        store(gradient, i, limb_darkening::table_gradient(l[i], rho, table, hats, d_brightness, method));
         // In the caller's units: the kernels saw bf / brightest.
         for (std::size_t j = 0; j < count; ++j) gradient.d_coefficients[j][i] = d_brightness[j] / brightest;
     }
     return gradient;
 }
 
-Checked<std::vector<Magnifications>> limb_darkened_magnification_bands(Separations l, double re, double rstar,
-                                                                       std::string law,
-                                                                       std::vector<std::vector<double>> bands) {
+Checked<std::vector<Magnifications>> limb_darkened_magnification_bands(Separations l, double re,
+                                                                       double rstar, std::string law,
+                                                                       std::vector<std::vector<double>> bands,
+                                                                       Accuracy accuracy) {
+    const double rtol = accuracy.rtol;
     double rho = 0.0;
     if (auto error = check_geometry(l, re, rstar, rho)) return *std::move(error);
     limb_darkening::Law named{};
@@ -433,6 +459,8 @@ Checked<std::vector<Magnifications>> limb_darkened_magnification_bands(Separatio
     for (std::size_t b = 0; b < bands.size(); ++b) {
         if (auto error = check_coefficients(named, bands[b], item("bands", b))) return *std::move(error);
     }
+    if (auto error = check_rtol(rtol)) return *std::move(error);
+    const limb_darkening::Method& method = limb_darkening::method_for(rtol);
 
     std::vector<limb_darkening::RadialProfile> profiles;
     for (const std::vector<double>& band : bands) profiles.emplace_back(named, band);
@@ -440,7 +468,7 @@ Checked<std::vector<Magnifications>> limb_darkened_magnification_bands(Separatio
     std::vector<Magnifications> magnifications(bands.size(), Magnifications(l.size()));
     std::vector<double> values(bands.size());
     for (std::size_t i = 0; i < l.size(); ++i) {
-        engine.magnifications(l[i], rho, values);
+        engine.magnifications(l[i], rho, values, method);
         for (std::size_t b = 0; b < bands.size(); ++b) magnifications[b][i] = values[b];
     }
     return magnifications;

@@ -55,28 +55,61 @@ namespace {
 
 using graded_gauss::Node;
 
-// Rules of the pieces, by the ends they touch: the focus (the contact, or
-// the limb when l ≥ 1; graded there), the limb at the far end, or neither.
-struct Rules {
-    std::span<const Node> kink;       // focus → smooth end
-    std::span<const Node> kink_limb;  // focus → limb
-    std::span<const Node> plain;
-    std::span<const Node> to_limb;    // smooth start → limb
-    std::span<const Node> from_limb;  // the limb as focus (l ≥ 1) → smooth end
-    std::span<const Node> short_piece;  // a piece cut by a table row, short beside its distance to the focus
-    double ratio;                     // largest ratio of successive piece ends
+// The methods, one for each accuracy a caller may ask for. Each tier's rules
+// are the ones that needed the fewest discs (per value, linear law, ρ = 0.1,
+// l < 2.5) among focus rules of 4 to 24 points, plain rules of 2 to 24 and
+// ratios 1.5 to 6, with a worst relative error at most a third of the tier's
+// against 24-point rules at ratio 1.5, over the laws (power-2's α from 0 to
+// 3), ρ from 1e-4 to 1e3 and l from 0 to 4 with 1 ± 1e-15 … 1e-1
+// (tools/tune_accuracy_tiers.cpp). The far-field series takes over where its
+// 24 terms still reach well within the tier, and stops at terms below rtol.
+// Measured worst errors, quadrature and series:
+//
+//   rtol    focus plain limb ratio   discs   quadrature  series from  error
+//   1e-2      6     4     6    6      15.8     1.8e-3    l = 1.2      4.8e-4
+//   1e-3      6     4     6    2      21.0     2.1e-4    l = 1.2      2.5e-5
+//   1e-4     10     6    10    6      25.3     7.6e-6    l = 1.2      2.8e-6
+//   1e-6     12     8    12    6      31.5     3.1e-7    l = 1.3      7.5e-8
+//   1e-8     16     8    12    2      47.5     2.2e-9    l = 1.5      5.7e-11
+//   1e-10    20    12    20    3      54.6     1.5e-11   l = 1.7      3.5e-13
+//   1e-11    24    12    16    1.5    91.0     1.4e-13   l = 2        3.1e-15
+//
+// Against the 30-digit references (tests/data) the worst errors are 1.3e-3,
+// 1.8e-4, 1.3e-5, 1.2e-7, 2.2e-9, 7.8e-12 and 2.7e-12: the last is rounding
+// (the lens on the limb of a source of ρ = 1e3), which is why no tier promises
+// more than 1e-11. A table's profile is smooth at the limb: its tiers take
+// the same orders with plain rules there and fewer nodes on short pieces.
+namespace gg = graded_gauss;
+constexpr Rules law_rules(std::span<const Node> focus, std::span<const Node> focus_limb, std::span<const Node> plain,
+                          std::span<const Node> to_limb, std::span<const Node> short_piece, double ratio) {
+    return Rules{focus, focus_limb, plain, to_limb, focus, short_piece, ratio};
+}
+constexpr Rules table_rules(std::span<const Node> focus, std::span<const Node> plain, std::span<const Node> from_limb,
+                            std::span<const Node> short_piece, double ratio) {
+    return Rules{focus, focus, plain, plain, from_limb, short_piece, ratio};
+}
+
+struct Tier {
+    double rtol;
+    Method method;
+};
+constexpr Tier TIERS[] = {
+    {1e-11, Method{law_rules(gg::kink_24, gg::kink_limb_24, gg::plain_12, gg::to_limb_16, gg::plain_12, 1.5),
+                   table_rules(gg::kink_24, gg::plain_20, gg::kink_24, gg::plain_12, 1.5), 2.0, 1e-14}},
+    {1e-10, Method{law_rules(gg::kink_20, gg::kink_limb_20, gg::plain_12, gg::to_limb_20, gg::plain_12, 3.0),
+                   table_rules(gg::kink_16, gg::plain_12, gg::kink_20, gg::plain_6, 3.0), 1.7, 1e-10}},
+    {1e-8, Method{law_rules(gg::kink_16, gg::kink_limb_16, gg::plain_8, gg::to_limb_12, gg::plain_8, 2.0),
+                  table_rules(gg::kink_16, gg::plain_8, gg::kink_16, gg::plain_6, 2.0), 1.5, 1e-8}},
+    {1e-6, Method{law_rules(gg::kink_12, gg::kink_limb_12, gg::plain_8, gg::to_limb_12, gg::plain_8, 6.0),
+                  table_rules(gg::kink_12, gg::plain_8, gg::kink_12, gg::plain_4, 6.0), 1.3, 1e-6}},
+    {1e-4, Method{law_rules(gg::kink_10, gg::kink_limb_10, gg::plain_6, gg::to_limb_10, gg::plain_6, 6.0),
+                  table_rules(gg::kink_10, gg::plain_6, gg::kink_10, gg::plain_4, 6.0), 1.2, 1e-4}},
+    {1e-3, Method{law_rules(gg::kink_6, gg::kink_limb_6, gg::plain_4, gg::to_limb_6, gg::plain_4, 2.0),
+                  table_rules(gg::kink_6, gg::plain_4, gg::kink_6, gg::plain_3, 2.0), 1.2, 1e-3}},
+    {1e-2, Method{law_rules(gg::kink_6, gg::kink_limb_6, gg::plain_4, gg::to_limb_6, gg::plain_4, 6.0),
+                  table_rules(gg::kink_6, gg::plain_4, gg::kink_6, gg::plain_3, 6.0), 1.2, 1e-2}},
 };
 
-// Worst error against 24-point rules with ratio 1.5, over the laws, ρ from
-// 1e-4 to 1e3 and l from 0 to 2.5 (1 ± 1e-15 … 1e-3 included): 6e-12.
-constexpr Rules LAW_RULES{graded_gauss::kink_20,    graded_gauss::kink_limb_20, graded_gauss::plain_12,
-                          graded_gauss::to_limb_20, graded_gauss::kink_20,      graded_gauss::plain_12,
-                          3.0};
-// A piecewise-linear profile is smooth at the limb; short pieces between
-// table rows far from the contact need few nodes.
-constexpr Rules TABLE_RULES{graded_gauss::kink_16,  graded_gauss::kink_16, graded_gauss::plain_12,
-                            graded_gauss::plain_12, graded_gauss::kink_20, graded_gauss::plain_6,
-                            3.0};
 // Slack on `ratio` for the ends of uncut pieces, which reach it up to rounding.
 constexpr double SPLIT_MARGIN = 1.0 + 1e-9;
 // A piece is short when it is shorter than this fraction of its distance
@@ -159,9 +192,13 @@ Point point(double t, double one_minus_t) {
     return Point{(2.0 * t) / denominator, r, (2.0 * r) / denominator};
 }
 
+}  // namespace
+
 #ifdef LUMEVARO_COUNT_EVALUATIONS
-long evaluation_count = 0;
+long disc_evaluations = 0;
 #endif
+
+namespace {
 
 // Accumulates Σ weight·D(r), D(r) = r²·A_disc(u, ρr), in node order; the
 // discs are taken in batches (uniform_discs), the sum one node at a time.
@@ -171,7 +208,7 @@ public:
 
     void add(double r, double l_minus_r, double weight) {
 #ifdef LUMEVARO_COUNT_EVALUATIONS
-        ++evaluation_count;
+        ++disc_evaluations;
 #endif
         radii_[count_] = r;
         ss_[count_] = rho_ * r;
@@ -469,22 +506,31 @@ double edge_disc(double l, double rho) { return uniform_disc(l * rho, rho, rho *
 
 }  // namespace
 
+const Method& method_for(double rtol) noexcept {
+    // The loosest tier within rtol; the tightest for anything tighter.
+    const Method* chosen = &TIERS[0].method;
+    for (const Tier& tier : TIERS) {
+        if (tier.rtol <= rtol) chosen = &tier.method;
+    }
+    return *chosen;
+}
+
 double profile_magnification(double l, double rho, const RadialProfile& profile,
-                             std::span<const double> moments) noexcept {
-    if (l >= FAR_FIELD_START) return far_field_magnification(l, rho, moments);
+                             std::span<const double> moments, const Method& method) noexcept {
+    if (l >= method.far_field_start) return far_field_magnification(l, rho, moments, method.truncation);
     if (l < SMALLEST_SEPARATION) l = 0.0;
     if (profile.uniform()) return edge_disc(l, rho);
     const LimbVariable v{profile.limb_exponent()};
-    const double integral = near_field_value(l, rho, v, LAW_RULES, LawDensity(profile), {});
+    const double integral = near_field_value(l, rho, v, method.law, LawDensity(profile), {});
     return (profile.limb_intensity() * edge_disc(l, rho) + integral) / profile.flux();
 }
 
-double table_magnification(double l, double rho, const BrightnessTable& table) {
-    if (l >= FAR_FIELD_START) return far_field_magnification(l, rho, table.moments);
+double table_magnification(double l, double rho, const BrightnessTable& table, const Method& method) {
+    if (l >= method.far_field_start) return far_field_magnification(l, rho, table.moments, method.truncation);
     if (l < SMALLEST_SEPARATION) l = 0.0;
     const LimbVariable v{2.0};
     const double integral =
-        near_field_value(l, rho, v, TABLE_RULES, TableDensity{table.slopes}, table.radii);
+        near_field_value(l, rho, v, method.table, TableDensity{table.slopes}, table.radii);
     return (table.brightness.back() * edge_disc(l, rho) + integral) / table.flux;
 }
 
@@ -631,10 +677,10 @@ Gradient combine(double a, double limb, const DiscGradient& edge, const Gradient
 
 Gradient profile_gradient(double l, double rho, const RadialProfile& profile, std::span<const double> moments,
                           std::span<const CoefficientDerivative> derivatives,
-                          std::span<double> d_coefficients) noexcept {
+                          std::span<double> d_coefficients, const Method& method) noexcept {
     const double flux = profile.flux();
-    if (l >= FAR_FIELD_START) {
-        const FarFieldSeries series = far_field_series(l, rho);
+    if (l >= method.far_field_start) {
+        const FarFieldSeries series = far_field_series(l, rho, method.truncation);
         const double a = far_field_sum(series, moments);
         for (std::size_t k = 0; k < derivatives.size(); ++k) {
             const auto& raw = derivatives[k].raw_moments;
@@ -649,7 +695,7 @@ Gradient profile_gradient(double l, double rho, const RadialProfile& profile, st
     const LawDensity density(profile);
     LawCoefficients coefficients(derivatives);
     GradientSink<LawDensity, LawCoefficients> sink(l, rho, density, coefficients);
-    near_field(l, rho, v, LAW_RULES, {}, sink);
+    near_field(l, rho, v, method.law, {}, sink);
     const Gradient integral = sink.sums();
 
     const double limb = profile.limb_intensity();
@@ -666,11 +712,11 @@ Gradient profile_gradient(double l, double rho, const RadialProfile& profile, st
 
 Gradient table_gradient(double l, double rho, const BrightnessTable& table,
                         std::span<const std::array<double, FAR_FIELD_TERMS>> hat_moments,
-                        std::span<double> d_brightness) {
+                        std::span<double> d_brightness, const Method& method) {
     const double flux = table.flux;
     const std::size_t last = table.brightness.size() - 1;
-    if (l >= FAR_FIELD_START) {
-        const FarFieldSeries series = far_field_series(l, rho);
+    if (l >= method.far_field_start) {
+        const FarFieldSeries series = far_field_series(l, rho, method.truncation);
         const double a = far_field_sum(series, table.moments);
         for (std::size_t j = 0; j <= last; ++j) {
             d_brightness[j] = (far_field_raw_sum(series, hat_moments[j]) - a * hat_moments[j][0]) / flux;
@@ -683,7 +729,7 @@ Gradient table_gradient(double l, double rho, const BrightnessTable& table,
     const TableDensity density{table.slopes};
     TableRows rows(last);
     GradientSink<TableDensity, TableRows> sink(l, rho, density, rows);
-    near_field(l, rho, LimbVariable{2.0}, TABLE_RULES, table.radii, sink);
+    near_field(l, rho, LimbVariable{2.0}, method.table, table.radii, sink);
     const Gradient integral = sink.sums();
 
     const double limb = table.brightness[last];
@@ -892,9 +938,9 @@ Bands::Bands(std::vector<RadialProfile> profiles) : profiles_(std::move(profiles
 
 Bands::~Bands() = default;
 
-void Bands::magnifications(double l, double rho, std::span<double> out) {
-    if (l >= FAR_FIELD_START) {
-        const FarFieldSeries series = far_field_series(l, rho);
+void Bands::magnifications(double l, double rho, std::span<double> out, const Method& method) {
+    if (l >= method.far_field_start) {
+        const FarFieldSeries series = far_field_series(l, rho, method.truncation);
         for (std::size_t b = 0; b < profiles_.size(); ++b) out[b] = far_field_sum(series, moments_[b]);
         return;
     }
@@ -905,7 +951,7 @@ void Bands::magnifications(double l, double rho, std::span<double> out) {
     }
     for (Group& group : groups_) {
         BandSink sink(l, rho, group);
-        near_field(l, rho, group.v, LAW_RULES, {}, sink);
+        near_field(l, rho, group.v, method.law, {}, sink);
         sink.flush();
         for (std::size_t i = 0; i < group.size(); ++i) {
             const RadialProfile& profile = profiles_[group.members[i]];

@@ -8,14 +8,43 @@
 
 #include "models/limb_darkening/far_field.hpp"
 #include "models/limb_darkening/profile.hpp"
+#include "numeric/graded_gauss_nodes.hpp"
 
 namespace lumevaro::limb_darkening {
+
+// The rules of the pieces of one side (quadrature.cpp), by the ends they
+// touch: the focus (the contact, or the limb when l ≥ 1; graded there), the
+// limb at the far end, or neither.
+struct Rules {
+    std::span<const graded_gauss::Node> kink;         // focus → smooth end
+    std::span<const graded_gauss::Node> kink_limb;    // focus → limb
+    std::span<const graded_gauss::Node> plain;
+    std::span<const graded_gauss::Node> to_limb;      // smooth start → limb
+    std::span<const graded_gauss::Node> from_limb;    // the limb as focus (l ≥ 1) → smooth end
+    std::span<const graded_gauss::Node> short_piece;  // a piece cut by a table row, short beside its distance to the focus
+    double ratio;                                     // largest ratio of successive piece ends
+};
+
+// How a magnification is computed to one relative accuracy: the rules of a
+// law's and of a table's quadrature, where the far-field series takes over
+// and where it stops.
+struct Method {
+    Rules law;
+    Rules table;
+    double far_field_start;  // l from which the series is used
+    double truncation;       // the series stops once (1/l²)^k falls below this
+};
+
+// The cheapest method whose measured error stays within rtol, the relative
+// accuracy asked for (a tighter rtol than any method reaches gets the
+// tightest); see quadrature.cpp for the measurements.
+const Method& method_for(double rtol) noexcept;
 
 // A(l) for separation l ≥ 0 (source radii) and source radius rho > 0
 // (Einstein radii); moments as RadialProfile::normalised_moments gives them,
 // FAR_FIELD_TERMS of them.
 double profile_magnification(double l, double rho, const RadialProfile& profile,
-                             std::span<const double> moments) noexcept;
+                             std::span<const double> moments, const Method& method) noexcept;
 
 // A brightness profile tabulated at radii 0 = r₀ < r₁ < … < r_n = 1 and
 // linear in r between them, with what the magnification needs of it.
@@ -28,7 +57,7 @@ struct BrightnessTable {
 };
 
 // A(l) of a tabulated profile; the cost grows with the number of rows.
-double table_magnification(double l, double rho, const BrightnessTable& table);
+double table_magnification(double l, double rho, const BrightnessTable& table, const Method& method);
 
 // The magnification with its derivatives in the geometry: ∂A/∂u at fixed
 // ρ (u = lρ) and ∂A/∂ρ at fixed u. The value is the value function's, to
@@ -56,7 +85,7 @@ struct CoefficientDerivative {
 // for each of `derivatives`.
 Gradient profile_gradient(double l, double rho, const RadialProfile& profile, std::span<const double> moments,
                           std::span<const CoefficientDerivative> derivatives,
-                          std::span<double> d_coefficients) noexcept;
+                          std::span<double> d_coefficients, const Method& method) noexcept;
 
 // A(l) of several profiles at once (bands): magnifications(l, ρ, out) gives
 // out[b] = profile_magnification's value for profiles[b], to the bit.
@@ -70,7 +99,7 @@ public:
     Bands(const Bands&) = delete;
     Bands& operator=(const Bands&) = delete;
 
-    void magnifications(double l, double rho, std::span<double> out);
+    void magnifications(double l, double rho, std::span<double> out, const Method& method);
 
     struct Group;
 
@@ -86,11 +115,16 @@ private:
 // between).
 Gradient table_gradient(double l, double rho, const BrightnessTable& table,
                         std::span<const std::array<double, FAR_FIELD_TERMS>> hat_moments,
-                        std::span<double> d_brightness);
+                        std::span<double> d_brightness, const Method& method);
 
 // Separations below this are taken as 0: the magnification differs from its
 // value at l = 0 by less than 1e-13 relative there (it is even in l, with a
 // term l² ln l).
 inline constexpr double SMALLEST_SEPARATION = 1e-7;
+
+#ifdef LUMEVARO_COUNT_EVALUATIONS
+// The discs the value functions have evaluated (tools/tune_accuracy_tiers.cpp).
+extern long disc_evaluations;
+#endif
 
 }  // namespace lumevaro::limb_darkening
