@@ -22,14 +22,12 @@
 #include "numeric/integrate.hpp"
 
 using namespace lumevaro;
+using checks::ForcedSet;
 using checks::Inf;
 using checks::NaN;
+using checks::VECTOR_SETS;
 
 namespace {
-
-// Those the build and the processor lack are skipped where they are tried.
-constexpr InstructionSet VECTOR_SETS[] = {InstructionSet::neon, InstructionSet::sse2,
-                                          InstructionSet::avx2, InstructionSet::avx512};
 
 bool same_bits(double a, double b) { return std::memcmp(&a, &b, sizeof a) == 0; }
 
@@ -55,17 +53,6 @@ std::vector<double> separations() {
 }
 
 constexpr double RHOS[] = {1e-4, 0.01, 0.05, 0.3, 1.0, 3.0, 1e4, 0.0, -0.2, NaN, Inf, 1e-300};
-
-class ForcedSet {
-public:
-    explicit ForcedSet(InstructionSet set) : previous_(active_instruction_set()) {
-        force_instruction_set(set);
-    }
-    ~ForcedSet() { force_instruction_set(previous_); }
-
-private:
-    InstructionSet previous_;
-};
 
 }  // namespace
 
