@@ -14,7 +14,7 @@
 
 #include "models/integrated.hpp"
 #include "models/internal_failure.hpp"
-#include "models/lanes.hpp"
+#include "models/disc_ring_lanes.hpp"
 #include "models/models.hpp"
 #include "numeric/interp.hpp"
 

@@ -33,7 +33,7 @@
 #include "elliptic/legendre.hpp"
 #include "models/constants.hpp"
 #include "models/models.hpp"
-#include "models/lanes.hpp"
+#include "models/disc_ring_lanes.hpp"
 #include "models/witt_mao.hpp"
 
 namespace lumevaro {

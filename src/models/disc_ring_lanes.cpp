@@ -1,6 +1,6 @@
-// The lane kernels for each instruction set: lanes.inc compiled once per set
-// the build has lanes for (numeric/target_region.hpp), each in its own
-// namespace over that set's lanes (numeric/vector_lanes.hpp), with the
+// The disc and ring lane kernels for each instruction set: disc_ring_lanes.inc
+// compiled once per set the build has lanes for (numeric/target_region.hpp),
+// each in its own namespace over that set's lanes (numeric/vector_lanes.hpp), with the
 // certified arctangent and power (numeric/certified_libm.inc), and chosen at
 // run time. On x86-64: SSE2 (2 lanes), AVX2 (4) and AVX-512 (8), the wider
 // two in their target regions; nothing in the regions is called from outside
@@ -20,7 +20,7 @@
 #include <limits>
 #include <vector>
 
-#include "models/lanes.hpp"
+#include "models/disc_ring_lanes.hpp"
 #include "models/models.hpp"
 #include "numeric/target_region.hpp"
 #include "numeric/vector_lanes.hpp"
@@ -40,7 +40,7 @@ using namespace vector_lanes::sse2;
 #include "elliptic/carlson/closing_series.inc"
 #include "elliptic/legendre/horner.inc"
 #include "numeric/certified_libm.inc"
-#include "models/lanes.inc"
+#include "models/disc_ring_lanes.inc"
 }  // namespace lanes_sse2
 
 LUMEVARO_TARGET_AVX2_BEGIN
@@ -49,7 +49,7 @@ using namespace vector_lanes::avx2;
 #include "elliptic/carlson/closing_series.inc"
 #include "elliptic/legendre/horner.inc"
 #include "numeric/certified_libm.inc"
-#include "models/lanes.inc"
+#include "models/disc_ring_lanes.inc"
 }  // namespace lanes_avx2
 LUMEVARO_TARGET_END
 
@@ -59,7 +59,7 @@ using namespace vector_lanes::avx512;
 #include "elliptic/carlson/closing_series.inc"
 #include "elliptic/legendre/horner.inc"
 #include "numeric/certified_libm.inc"
-#include "models/lanes.inc"
+#include "models/disc_ring_lanes.inc"
 }  // namespace lanes_avx512
 LUMEVARO_TARGET_END
 
@@ -76,7 +76,7 @@ using namespace vector_lanes::neon;
 #include "elliptic/carlson/closing_series.inc"
 #include "elliptic/legendre/horner.inc"
 #include "numeric/certified_libm.inc"
-#include "models/lanes.inc"
+#include "models/disc_ring_lanes.inc"
 }  // namespace lanes_neon
 
 #define LUMEVARO_LANE_CASES(call) \

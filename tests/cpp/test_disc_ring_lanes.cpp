@@ -1,7 +1,7 @@
-// The models over SIMD lanes: for every instruction set the processor has,
-// each uniform-disc value, ring value and ring sum gets the bits (or the
-// failure) of the one-by-one routine, over random and edge separations, radii
-// and source sizes; ordinary light curves stay on the lanes; the list
+// The disc and ring kernels over SIMD lanes (models/disc_ring_lanes.hpp): for
+// every instruction set the processor has, each uniform-disc value, ring
+// value and ring sum gets the bits (or the failure) of the one-by-one
+// routine, over random and edge separations, radii and source sizes; ordinary light curves stay on the lanes; the list
 // functions report the first failure in list order whichever set runs them;
 // the quadrature taken a level at a time gives integrate's bits.
 #include <gtest/gtest.h>
@@ -17,7 +17,7 @@
 
 #include "checks.hpp"
 #include "models/models.hpp"
-#include "models/lanes.hpp"
+#include "models/disc_ring_lanes.hpp"
 #include "numeric/instruction_set.hpp"
 #include "numeric/integrate.hpp"
 
