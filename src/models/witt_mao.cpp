@@ -32,8 +32,8 @@
 
 #include "elliptic/legendre.hpp"
 #include "models/constants.hpp"
-#include "models/models.hpp"
 #include "models/disc_ring_lanes.hpp"
+#include "models/models.hpp"
 #include "models/witt_mao.hpp"
 
 namespace lumevaro {

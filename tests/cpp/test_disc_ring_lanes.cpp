@@ -16,8 +16,8 @@
 #include <vector>
 
 #include "checks.hpp"
-#include "models/models.hpp"
 #include "models/disc_ring_lanes.hpp"
+#include "models/models.hpp"
 #include "numeric/instruction_set.hpp"
 #include "numeric/integrate.hpp"
 
