@@ -62,6 +62,10 @@ LUMEVARO_ALWAYS_INLINE bool any_live(bool live) { return live; }
 // by about |δ| ln|δ|: nothing), or far smaller than its distance, where the
 // closed form would cancel as (u/s)² and the series about the point source
 // needs two or three terms. Its value, and the series for the derivatives.
+// The AVX2 disc lanes below (avx2::group) repeat these checks in the same
+// order, then run the same closed_form (disc_kernel.inc) compiled for the
+// lanes; the bit-for-bit test UniformDisc.EverySetsLanesGiveTheBitsOfOneByOne
+// (tests/cpp/test_limb_darkening.cpp) guards both.
 bool special_disc(double u, double s, double delta) {
     if (delta == 0.0 || u > SMALL_DISC * s) return true;
     const double sigma = u + s;
