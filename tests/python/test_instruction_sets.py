@@ -152,4 +152,12 @@ def test_every_instruction_set_gives_the_scalar_bits(instruction_set, scalar_out
     outcomes = run_with(instruction_set)
     differing = [call for call, ours, scalar in zip(CALLS, outcomes, scalar_outcomes)
                  if ours != scalar]
-    assert differing == [], f"{len(differing)} calls differ from scalar's, the first: {differing[0]}"
+    assert differing == [], (f"{len(differing)} calls differ from scalar's, the first: "
+                             f"{described(*differing[0])}")
+
+
+def described(name, args):
+    """A call as text, a shared list by its number and length."""
+    shown = [f"<LISTS[{a['list']}]: {len(LISTS[a['list']])} separations>"
+             if isinstance(a, dict) else repr(a) for a in args]
+    return f"{name}({', '.join(shown)})"
