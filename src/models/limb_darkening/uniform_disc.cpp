@@ -164,17 +164,19 @@ void disc_gradient_group(const double* u, const double* s, const double* delta, 
 }
 
 }  // namespace avx2
+}  // namespace
+LUMEVARO_TARGET_END
 
+namespace {
 // Discs per group: AVX2's 4 when the dispatch (numeric/instruction_set.hpp)
 // runs AVX2 or wider, so that LUMEVARO_SIMD and force_instruction_set govern
 // the discs as they govern every other kernel (AVX-512 runs the AVX2 lanes:
-// there is no wider disc kernel); else 0, one by one.
+// there is no wider disc kernel); else 0, one by one. Outside the AVX2
+// region: it runs on every processor, before any AVX2 code.
 std::size_t disc_lanes() noexcept {
     return active_instruction_set() >= InstructionSet::avx2 ? avx2::W : 0;
 }
-
 }  // namespace
-LUMEVARO_TARGET_END
 #endif
 
 void uniform_discs(std::span<const double> u, std::span<const double> s, std::span<const double> delta,
