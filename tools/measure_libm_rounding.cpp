@@ -23,7 +23,7 @@
 #include <random>
 #include <vector>
 
-#include "models/lanes.hpp"
+#include "models/disc_ring_lanes.hpp"
 #include "numeric/instruction_set.hpp"
 
 using namespace lumevaro;

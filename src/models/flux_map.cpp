@@ -12,9 +12,9 @@
 #include <utility>
 #include <vector>
 
+#include "models/disc_ring_lanes.hpp"
 #include "models/integrated.hpp"
 #include "models/internal_failure.hpp"
-#include "models/lanes.hpp"
 #include "models/models.hpp"
 #include "numeric/interp.hpp"
 

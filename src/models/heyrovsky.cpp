@@ -30,6 +30,10 @@
 
 namespace lumevaro {
 
+// ring_values (models/disc_ring_lanes.inc) repeats this routine's operations
+// off the ring band in the same order on SIMD lanes, and the bit-for-bit
+// tests (tests/cpp/test_disc_ring_lanes.cpp) hold every lane to this
+// routine's bits: change the two together.
 Real heyrovsky_magnification(double l, double r, double re, double rstar) {
     using models::TWO_PI;
 

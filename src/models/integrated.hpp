@@ -32,7 +32,7 @@
 
 #include "elliptic/outcome.hpp"
 #include "models/constants.hpp"
-#include "models/lanes.hpp"
+#include "models/disc_ring_lanes.hpp"
 #include "models/models.hpp"
 #include "numeric/integrate.hpp"
 #include "numeric/sderivative.hpp"

@@ -32,8 +32,8 @@
 
 #include "elliptic/legendre.hpp"
 #include "models/constants.hpp"
+#include "models/disc_ring_lanes.hpp"
 #include "models/models.hpp"
-#include "models/lanes.hpp"
 #include "models/witt_mao.hpp"
 
 namespace lumevaro {
@@ -56,6 +56,10 @@ WittMaoDisc witt_mao_disc(double rho) noexcept {
     };
 }
 
+// witt_mao_group (models/disc_ring_lanes.inc) repeats this routine's
+// operations off the limb band in the same order on SIMD lanes, and the
+// bit-for-bit tests (tests/cpp/test_disc_ring_lanes.cpp) hold every lane to
+// this routine's bits: change the two together.
 Real witt_mao_value(double li, const WittMaoDisc& disc) noexcept {
     using models::HALF_PI, models::PI, models::TWO_PI;
     const double rho = disc.rho, rho2 = disc.rho2;

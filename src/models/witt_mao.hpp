@@ -2,7 +2,7 @@
 //
 // WittMaoDisc holds everything that depends on the source radius ρ alone;
 // witt_mao_value is the formula for one separation (witt_mao.cpp), the
-// reference that witt_mao_lanes (lanes.hpp) reproduces over SIMD lanes.
+// reference that witt_mao_lanes (disc_ring_lanes.hpp) reproduces over SIMD lanes.
 #pragma once
 
 #include "elliptic/outcome.hpp"

@@ -6,6 +6,11 @@
 // builds with GCC or clang NEON lanes, any other build only "scalar"
 // (numeric/target_region.hpp). Every choice gives the same bits; the switch
 // exists to compare them and to time them.
+//
+// This is the one place that reads the processor and the environment: every
+// kernel with lanes (numeric/vector_lanes.hpp) asks active_instruction_set or
+// instruction_set_up_to which of its lanes to run, and runs one by one under
+// "scalar" or a set it has no lanes for.
 #pragma once
 
 #include <string_view>

@@ -12,6 +12,7 @@
 
 #include "elliptic/outcome.hpp"
 #include "models/list_outcome.hpp"
+#include "numeric/instruction_set.hpp"
 
 namespace checks {
 
@@ -56,6 +57,27 @@ inline ::testing::AssertionResult fails_at(const lumevaro::ListOutcome& outcome,
                << "failed at l[" << failure.index << "] = " << failure.separation;
     return ::testing::AssertionSuccess();
 }
+
+// The sets with vector lanes; those the build and the processor lack are
+// skipped where they are tried.
+inline constexpr lumevaro::InstructionSet VECTOR_SETS[] = {
+    lumevaro::InstructionSet::neon, lumevaro::InstructionSet::sse2, lumevaro::InstructionSet::avx2,
+    lumevaro::InstructionSet::avx512};
+
+// Runs the kernels with `set` (if supported) for its lifetime, then with the
+// set used before.
+class ForcedSet {
+public:
+    explicit ForcedSet(lumevaro::InstructionSet set) : previous_(lumevaro::active_instruction_set()) {
+        lumevaro::force_instruction_set(set);
+    }
+    ~ForcedSet() { lumevaro::force_instruction_set(previous_); }
+    ForcedSet(const ForcedSet&) = delete;
+    ForcedSet& operator=(const ForcedSet&) = delete;
+
+private:
+    lumevaro::InstructionSet previous_;
+};
 
 inline double relative_error(double got, double want) { return std::fabs(got - want) / std::fabs(want); }
 

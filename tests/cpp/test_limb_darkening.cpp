@@ -10,6 +10,7 @@
 #include <array>
 #include <cmath>
 #include <cstdint>
+#include <string>
 #include <vector>
 
 #include "checks.hpp"
@@ -20,6 +21,7 @@
 #include "models/limb_darkening/profile.hpp"
 #include "models/limb_darkening/quadrature.hpp"
 #include "models/limb_darkening/uniform_disc.hpp"
+#include "numeric/instruction_set.hpp"
 
 using namespace lumevaro;
 using namespace lumevaro::limb_darkening;
@@ -103,9 +105,10 @@ TEST(UniformDisc, StaysExactAtTheEdgeWhereTheClosedFormGivesUp) {
     }
 }
 
-TEST(UniformDisc, LanesGiveTheBitsOfOneByOne) {
-    // Random discs of every size, near and on the edge, with the lanes (where
-    // the CPU has them) and without.
+TEST(UniformDisc, EverySetsLanesGiveTheBitsOfOneByOne) {
+    // Random discs of every size, near and on the edge, under every
+    // instruction set the processor has (AVX2 and wider run the disc lanes)
+    // and one by one.
     std::vector<double> u, s, delta;
     std::uint64_t state = 12345;
     auto uniform01 = [&] {
@@ -123,25 +126,36 @@ TEST(UniformDisc, LanesGiveTheBitsOfOneByOne) {
         s.push_back(size);
         delta.push_back(centre - size);
     }
-    std::vector<double> lanes(u.size()), single(u.size());
-    std::vector<DiscGradient> lane_gradients(u.size()), single_gradients(u.size());
-    uniform_discs(u, s, delta, lanes);
-    uniform_disc_gradients(u, s, delta, lane_gradients);
-    use_disc_lanes(false);
-    uniform_discs(u, s, delta, single);
-    uniform_disc_gradients(u, s, delta, single_gradients);
-    const auto law = magnify(SEPARATIONS, 0.1, "claret", {0.5, 0.2, 0.1, -0.05});
-    use_disc_lanes(true);
     auto bits = [](const DiscGradient& g) { return std::array<double, 3>{g.value, g.d_u, g.d_s}; };
+    std::vector<double> single(u.size());
+    std::vector<DiscGradient> single_gradients(u.size());
+    std::vector<double> law;
+    {
+        ForcedSet scalar(InstructionSet::scalar);
+        uniform_discs(u, s, delta, single);
+        uniform_disc_gradients(u, s, delta, single_gradients);
+        law = magnify(SEPARATIONS, 0.1, "claret", {0.5, 0.2, 0.1, -0.05});
+    }
     for (std::size_t i = 0; i < u.size(); ++i) {
-        EXPECT_EQ(lanes[i], single[i]) << u[i] << " " << s[i];
         EXPECT_EQ(single[i], uniform_disc(u[i], s[i], delta[i]));
-        // The gradient's value is the disc's, and its lanes give one-by-one's bits.
+        // The gradient's value is the disc's.
         EXPECT_EQ(single_gradients[i].value, single[i]);
-        EXPECT_EQ(bits(lane_gradients[i]), bits(single_gradients[i])) << u[i] << " " << s[i];
         EXPECT_EQ(bits(single_gradients[i]), bits(uniform_disc_gradient(u[i], s[i], delta[i])));
     }
-    EXPECT_EQ(magnify(SEPARATIONS, 0.1, "claret", {0.5, 0.2, 0.1, -0.05}), law);
+    for (const InstructionSet set : VECTOR_SETS) {
+        if (!instruction_set_supported(set)) continue;
+        SCOPED_TRACE(std::string(instruction_set_name(set)));
+        ForcedSet forced(set);
+        std::vector<double> lanes(u.size());
+        std::vector<DiscGradient> lane_gradients(u.size());
+        uniform_discs(u, s, delta, lanes);
+        uniform_disc_gradients(u, s, delta, lane_gradients);
+        for (std::size_t i = 0; i < u.size(); ++i) {
+            EXPECT_EQ(lanes[i], single[i]) << u[i] << " " << s[i];
+            EXPECT_EQ(bits(lane_gradients[i]), bits(single_gradients[i])) << u[i] << " " << s[i];
+        }
+        EXPECT_EQ(magnify(SEPARATIONS, 0.1, "claret", {0.5, 0.2, 0.1, -0.05}), law);
+    }
 }
 
 TEST(FarField, MatchesTheDiscWhereBothHold) {

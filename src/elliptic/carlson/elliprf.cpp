@@ -68,6 +68,9 @@ Real elliprf(double x, double y, double z) noexcept {
 
     if (z == 0.0) {
         // Complete integral: RF(x, y, 0) = π / (2·AGM(√x, √y)); a NaN ends the loop.
+        // The disc and ring lanes (models/disc_ring_lanes.inc) repeat this
+        // loop in the same order for RF(0, y, 1); the bit-for-bit tests
+        // (tests/cpp/test_disc_ring_lanes.cpp) guard it.
         double a = std::sqrt(x);
         double b = std::sqrt(y);
         while (std::fabs(a - b) >= AGM_TOLERANCE * std::fabs(a)) {

@@ -121,6 +121,10 @@ Real _elliprj(double x, double y, double z, double p) noexcept {
 
 namespace carlson {
 
+// The disc and ring lanes (models/disc_ring_lanes.inc) repeat rj_start's and
+// rj_duplication's operations in the same order for RJ(0, y, 1, p), and
+// rj_rc_term's for E > 0 (other E call it lane by lane); the bit-for-bit
+// tests (tests/cpp/test_disc_ring_lanes.cpp) guard them.
 RjStart rj_start(double x, double y, double z, double p) noexcept {
     const double A0 = (x + y + z + 2.0 * p) / 5.0;
     const double delta = (p - x) * (p - y) * (p - z);

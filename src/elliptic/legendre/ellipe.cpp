@@ -35,6 +35,9 @@ Real ellipe(double m) noexcept {
         // would give 0·ln 0).
         return c;
     }
+    // The disc and ring lanes (models/disc_ring_lanes.inc) repeat this form
+    // in the same order, with c = 1; the bit-for-bit tests
+    // (tests/cpp/test_disc_ring_lanes.cpp) guard it.
     const double mc = 1.0 - m;
     return c * (horner(mc, detail::ellpe_P) - std::log(mc) * (mc * horner(mc, detail::ellpe_Q)));
 }

@@ -19,7 +19,10 @@
 namespace lumevaro {
 
 namespace {
-// K as a function of the complementary parameter mc = 1 − m > 0.
+// K as a function of the complementary parameter mc = 1 − m > 0. The disc and
+// ring lanes (models/disc_ring_lanes.inc) repeat its polynomial form in the
+// same order; the bit-for-bit tests (tests/cpp/test_disc_ring_lanes.cpp)
+// guard it.
 double ellipk_of_complement(double mc) noexcept {
     using namespace legendre;
     if (mc < EPSILON) {

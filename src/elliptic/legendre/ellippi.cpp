@@ -51,6 +51,9 @@ Real ellippi(double n, double m) noexcept {
                - (1.0 - m) * (n * (F.value() + ((m - n) / (1.0 - n)) * J.value() / 3.0) / (1.0 - n))
                      / (m - n);
     }
+    // The disc and ring lanes (models/disc_ring_lanes.inc) repeat this case's
+    // operations, RF's and RJ's included, in the same order for 0 < n < 1;
+    // the bit-for-bit tests (tests/cpp/test_disc_ring_lanes.cpp) guard it.
     const Real F = elliprf(0.0, 1.0 - m, 1.0);
     if (!F) {
         return F;

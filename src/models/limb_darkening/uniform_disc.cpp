@@ -22,7 +22,7 @@
 
 #include <cmath>
 #include <array>
-#include <atomic>
+#include <cstddef>
 #include <cstring>
 #include <limits>
 
@@ -30,10 +30,7 @@
 #include "models/limb_darkening/far_field.hpp"
 #include "numeric/instruction_set.hpp"
 #include "numeric/target_region.hpp"
-
-#if defined(LUMEVARO_X86_LANES)
-#include <immintrin.h>
-#endif
+#include "numeric/vector_lanes.hpp"
 
 namespace lumevaro::limb_darkening {
 
@@ -65,6 +62,10 @@ LUMEVARO_ALWAYS_INLINE bool any_live(bool live) { return live; }
 // by about |δ| ln|δ|: nothing), or far smaller than its distance, where the
 // closed form would cancel as (u/s)² and the series about the point source
 // needs two or three terms. Its value, and the series for the derivatives.
+// The AVX2 disc lanes below (avx2::group) repeat these checks in the same
+// order, then run the same closed_form (disc_kernel.inc) compiled for the
+// lanes; the bit-for-bit test UniformDisc.EverySetsLanesGiveTheBitsOfOneByOne
+// (tests/cpp/test_limb_darkening.cpp) guards both.
 bool special_disc(double u, double s, double delta) {
     if (delta == 0.0 || u > SMALL_DISC * s) return true;
     const double sigma = u + s;
@@ -108,101 +109,82 @@ double uniform_disc_on_edge(double s) noexcept {
 }
 
 // ---------------------------------------------------------------------------
-// Four discs at once on AVX2 lanes: lane by lane the same IEEE operations in
-// the same order as uniform_disc (no fused multiply-add: the build forbids
-// contraction), through the same Landen loop compiled for the lanes, so every
-// lane gives uniform_disc's bits. Lanes on the edge, or whose complements
-// underflow, go one by one. Only where the build has the x86 lanes.
+// Four discs at once on AVX2 lanes (numeric/vector_lanes.hpp): lane by lane
+// the same IEEE operations in the same order as uniform_disc (no fused
+// multiply-add: the build forbids contraction), through the same Landen loop
+// compiled for the lanes, so every lane gives uniform_disc's bits. Lanes on
+// the edge, or whose complements underflow, go one by one. Only where the
+// build has the x86 lanes.
 #if defined(LUMEVARO_X86_LANES)
 LUMEVARO_TARGET_AVX2_BEGIN
 namespace {
 namespace avx2 {
+using namespace vector_lanes::avx2;
 
-// What the Landen loop needs of four lanes; a lane is live while its mask is
+// What the Landen loop needs of the lanes; a lane is live while its mask is
 // all ones.
-using Lanes = double __attribute__((vector_size(32)));
-using LaneMask = long long __attribute__((vector_size(32)));
-
-[[gnu::always_inline]] inline Lanes root(Lanes x) {
-    return reinterpret_cast<Lanes>(_mm256_sqrt_pd(reinterpret_cast<__m256d>(x)));
-}
-[[gnu::always_inline]] inline Lanes magnitude(Lanes x) {
-    return reinterpret_cast<Lanes>(_mm256_andnot_pd(_mm256_set1_pd(-0.0), reinterpret_cast<__m256d>(x)));
-}
-[[gnu::always_inline]] inline LaneMask still_live(LaneMask live, LaneMask converged) {
-    return live & ~converged;
-}
-[[gnu::always_inline]] inline bool any_live(LaneMask live) {
-    return (live[0] | live[1] | live[2] | live[3]) != 0;
-}
+[[gnu::always_inline]] inline V root(V x) { return vsqrt(x); }
+[[gnu::always_inline]] inline V magnitude(V x) { return vabs(x); }
+[[gnu::always_inline]] inline M still_live(M live, M converged) { return live & ~converged; }
+[[gnu::always_inline]] inline bool any_live(M live) { return any(live); }
 
 #include "models/limb_darkening/disc_kernel.inc"
 
 // Lanes on the edge, whose complements underflow or far from the disc go
 // one by one (the checks are special_disc's, on the lanes).
 template <bool Gradient, class Result, class OneByOne>
-void four(const double* u, const double* s, const double* delta, Result* out, OneByOne&& one_by_one) {
-    Lanes U, S, D;
+void group(const double* u, const double* s, const double* delta, Result* out, OneByOne&& one_by_one) {
+    V U, S, D;
     std::memcpy(&U, u, sizeof U);
     std::memcpy(&S, s, sizeof S);
     std::memcpy(&D, delta, sizeof D);
-    const Lanes sigma = U + S;
-    const Lanes delta2 = D * D;
-    const Lanes kc2 = delta2 * (1.0 + 4.0 / (sigma * sigma)) / (4.0 + delta2);
-    const Lanes ratio = D / sigma;
-    const LaneMask special = (D == 0.0) | (kc2 == 0.0) | (ratio * ratio == 0.0) | (U > SMALL_DISC * S);
-    if ((special[0] | special[1] | special[2] | special[3]) != 0) {
-        for (int i = 0; i < 4; ++i) out[i] = one_by_one(u[i], s[i], delta[i]);
+    const V sigma = U + S;
+    const V delta2 = D * D;
+    const V kc2 = delta2 * (1.0 + 4.0 / (sigma * sigma)) / (4.0 + delta2);
+    const V ratio = D / sigma;
+    const M special = (D == 0.0) | (kc2 == 0.0) | (ratio * ratio == 0.0) | (U > SMALL_DISC * S);
+    if (any(special)) {
+        for (int i = 0; i < W; ++i) out[i] = one_by_one(u[i], s[i], delta[i]);
         return;
     }
-    const Lanes one = {1.0, 1.0, 1.0, 1.0};
-    const auto terms = closed_form<Gradient>(U, S, D, LaneMask{-1, -1, -1, -1}, one);
+    const auto terms = closed_form<Gradient>(U, S, D, ~M{}, splat(1.0));
     if constexpr (Gradient) {
-        for (int i = 0; i < 4; ++i) out[i] = DiscGradient{terms[0][i], u[i] == 0.0 ? 0.0 : terms[1][i], terms[2][i]};
+        for (int i = 0; i < W; ++i) out[i] = DiscGradient{terms[0][i], u[i] == 0.0 ? 0.0 : terms[1][i], terms[2][i]};
     } else {
         std::memcpy(out, &terms[0], sizeof terms[0]);
     }
 }
 
-void four_discs(const double* u, const double* s, const double* delta, double* discs) {
-    four<false>(u, s, delta, discs, uniform_disc);
+void disc_group(const double* u, const double* s, const double* delta, double* discs) {
+    group<false>(u, s, delta, discs, uniform_disc);
 }
 
-void four_disc_gradients(const double* u, const double* s, const double* delta, DiscGradient* discs) {
-    four<true>(u, s, delta, discs, uniform_disc_gradient);
+void disc_gradient_group(const double* u, const double* s, const double* delta, DiscGradient* discs) {
+    group<true>(u, s, delta, discs, uniform_disc_gradient);
 }
 
 }  // namespace avx2
 }  // namespace
 LUMEVARO_TARGET_END
-#endif
 
 namespace {
-// False while the tests hold the discs to the one-by-one path.
-std::atomic<bool> lanes_enabled{true};
-
-#if defined(LUMEVARO_X86_LANES)
-// Lanes per group: 4 when the dispatch (numeric/instruction_set.hpp) runs
-// AVX2 or wider, so that LUMEVARO_SIMD and force_instruction_set govern the
-// discs as they govern every other kernel; else 0, one by one.
-int lanes() noexcept {
-    if (!lanes_enabled.load(std::memory_order_relaxed)) return 0;
-    const InstructionSet set = active_instruction_set();
-    return set == InstructionSet::avx2 || set == InstructionSet::avx512 ? 4 : 0;
+// Discs per group: AVX2's 4 when the dispatch (numeric/instruction_set.hpp)
+// runs AVX2 or wider, so that LUMEVARO_SIMD and force_instruction_set govern
+// the discs as they govern every other kernel (AVX-512 runs the AVX2 lanes:
+// there is no wider disc kernel); else 0, one by one. Outside the AVX2
+// region: it runs on every processor, before any AVX2 code.
+std::size_t disc_lanes() noexcept {
+    return active_instruction_set() >= InstructionSet::avx2 ? avx2::W : 0;
 }
-#endif
 }  // namespace
-
-void use_disc_lanes(bool enabled) noexcept {
-    lanes_enabled.store(enabled, std::memory_order_relaxed);
-}
+#endif
 
 void uniform_discs(std::span<const double> u, std::span<const double> s, std::span<const double> delta,
                    std::span<double> discs) noexcept {
     std::size_t i = 0;
 #if defined(LUMEVARO_X86_LANES)
-    if (lanes() == 4) {
-        for (; i + 4 <= discs.size(); i += 4) avx2::four_discs(&u[i], &s[i], &delta[i], &discs[i]);
+    if (const std::size_t w = disc_lanes(); w != 0) {
+        for (; i + w <= discs.size(); i += w) avx2::disc_group(&u[i], &s[i], &delta[i], &discs[i]);
     }
 #endif
     for (; i < discs.size(); ++i) discs[i] = uniform_disc(u[i], s[i], delta[i]);
@@ -212,8 +194,10 @@ void uniform_disc_gradients(std::span<const double> u, std::span<const double> s
                             std::span<DiscGradient> discs) noexcept {
     std::size_t i = 0;
 #if defined(LUMEVARO_X86_LANES)
-    if (lanes() == 4) {
-        for (; i + 4 <= discs.size(); i += 4) avx2::four_disc_gradients(&u[i], &s[i], &delta[i], &discs[i]);
+    if (const std::size_t w = disc_lanes(); w != 0) {
+        for (; i + w <= discs.size(); i += w) {
+            avx2::disc_gradient_group(&u[i], &s[i], &delta[i], &discs[i]);
+        }
     }
 #endif
     for (; i < discs.size(); ++i) discs[i] = uniform_disc_gradient(u[i], s[i], delta[i]);

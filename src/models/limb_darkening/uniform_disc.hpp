@@ -16,13 +16,9 @@ double uniform_disc(double u, double s, double delta) noexcept;
 
 // uniform_disc for many discs: four at a time on AVX2 lanes where the
 // instruction set in use (numeric/instruction_set.hpp) is AVX2 or wider, the
-// same bits as one call each.
+// same bits as one call each; one by one under any other set.
 void uniform_discs(std::span<const double> u, std::span<const double> s, std::span<const double> delta,
                    std::span<double> discs) noexcept;
-
-// For the tests: false makes uniform_discs take the discs one by one, true
-// lets it choose the lanes again.
-void use_disc_lanes(bool enabled) noexcept;
 
 // The disc with its derivatives in u at fixed s and in s at fixed u; value
 // is uniform_disc's, to the bit. Differentiating the closed form (DLMF

@@ -1,7 +1,7 @@
-// The models over SIMD lanes: for every instruction set the processor has,
-// each uniform-disc value, ring value and ring sum gets the bits (or the
-// failure) of the one-by-one routine, over random and edge separations, radii
-// and source sizes; ordinary light curves stay on the lanes; the list
+// The disc and ring kernels over SIMD lanes (models/disc_ring_lanes.hpp): for
+// every instruction set the processor has, each uniform-disc value, ring
+// value and ring sum gets the bits (or the failure) of the one-by-one
+// routine, over random and edge separations, radii and source sizes; ordinary light curves stay on the lanes; the list
 // functions report the first failure in list order whichever set runs them;
 // the quadrature taken a level at a time gives integrate's bits.
 #include <gtest/gtest.h>
@@ -16,20 +16,18 @@
 #include <vector>
 
 #include "checks.hpp"
+#include "models/disc_ring_lanes.hpp"
 #include "models/models.hpp"
-#include "models/lanes.hpp"
 #include "numeric/instruction_set.hpp"
 #include "numeric/integrate.hpp"
 
 using namespace lumevaro;
+using checks::ForcedSet;
 using checks::Inf;
 using checks::NaN;
+using checks::VECTOR_SETS;
 
 namespace {
-
-// Those the build and the processor lack are skipped where they are tried.
-constexpr InstructionSet VECTOR_SETS[] = {InstructionSet::neon, InstructionSet::sse2,
-                                          InstructionSet::avx2, InstructionSet::avx512};
 
 bool same_bits(double a, double b) { return std::memcmp(&a, &b, sizeof a) == 0; }
 
@@ -55,17 +53,6 @@ std::vector<double> separations() {
 }
 
 constexpr double RHOS[] = {1e-4, 0.01, 0.05, 0.3, 1.0, 3.0, 1e4, 0.0, -0.2, NaN, Inf, 1e-300};
-
-class ForcedSet {
-public:
-    explicit ForcedSet(InstructionSet set) : previous_(active_instruction_set()) {
-        force_instruction_set(set);
-    }
-    ~ForcedSet() { force_instruction_set(previous_); }
-
-private:
-    InstructionSet previous_;
-};
 
 }  // namespace
 

@@ -1,13 +1,15 @@
-// The lane kernels for each instruction set: lanes.inc compiled once per set
-// the build has lanes for (numeric/target_region.hpp), each in its own
-// namespace, with the set's square root and mask to bits, and chosen at run
-// time. On x86-64: SSE2 (2 lanes), AVX2 (4) and AVX-512 (8), the wider two in
-// their target regions; nothing in the regions is shared with the rest of the
-// program, so no function compiled for a wider set can be called on a
-// processor without it. On aarch64: NEON (2 lanes), the same generic vector
-// code. Elsewhere no lanes: every function below takes its one-by-one path.
-// The vector arguments of the always-inlined templates (Horner, the closing
-// series) never cross a call, so their ABI does not matter.
+// The disc and ring lane kernels for each instruction set: disc_ring_lanes.inc
+// compiled once per set the build has lanes for (numeric/target_region.hpp),
+// each in its own namespace over that set's lanes (numeric/vector_lanes.hpp), with the
+// certified arctangent and power (numeric/certified_libm.inc), and chosen at
+// run time. On x86-64: SSE2 (2 lanes), AVX2 (4) and AVX-512 (8), the wider
+// two in their target regions; nothing in the regions is called from outside
+// them but through the dispatch below, so no function compiled for a wider
+// set can be called on a processor without it. On aarch64: NEON (2 lanes),
+// the same generic vector code. Elsewhere no lanes: every function below
+// takes its one-by-one path. The vector arguments of the always-inlined
+// templates (Horner, the closing series) never cross a call, so their ABI
+// does not matter.
 #if defined(__GNUC__)
 #pragma GCC diagnostic ignored "-Wpsabi"
 #endif
@@ -18,79 +20,46 @@
 #include <limits>
 #include <vector>
 
-#include "models/lanes.hpp"
+#include "models/disc_ring_lanes.hpp"
 #include "models/models.hpp"
 #include "numeric/target_region.hpp"
+#include "numeric/vector_lanes.hpp"
 
 #if defined(LUMEVARO_X86_LANES) || defined(LUMEVARO_NEON_LANES)
-#include <bit>
-
 #include "elliptic/carlson/duplication.hpp"
 #include "elliptic/legendre/cephes_tables.hpp"
 #include "elliptic/legendre/polynomial.hpp"
 #include "models/constants.hpp"
-#endif
-#if defined(LUMEVARO_X86_LANES)
-#include <immintrin.h>
-#endif
-#if defined(LUMEVARO_NEON_LANES)
-#include <arm_neon.h>
 #endif
 
 namespace lumevaro {
 
 #if defined(LUMEVARO_X86_LANES)
 namespace lanes_sse2 {
-constexpr int W = 2;
-typedef double V __attribute__((vector_size(16)));
-typedef long long M __attribute__((vector_size(16)));
-[[gnu::always_inline]] inline V vsqrt(V x) {
-    return reinterpret_cast<V>(_mm_sqrt_pd(reinterpret_cast<__m128d>(x)));
-}
-// Bit i set for lane i of a mask (lanes all ones or all zeros).
-[[gnu::always_inline]] inline unsigned lane_bits(M mask) {
-    return static_cast<unsigned>(_mm_movemask_pd(reinterpret_cast<__m128d>(mask)));
-}
+using namespace vector_lanes::sse2;
 #include "elliptic/carlson/closing_series.inc"
 #include "elliptic/legendre/horner.inc"
-#include "models/lanes.inc"
+#include "numeric/certified_libm.inc"
+#include "models/disc_ring_lanes.inc"
 }  // namespace lanes_sse2
 
 LUMEVARO_TARGET_AVX2_BEGIN
 namespace lanes_avx2 {
-constexpr int W = 4;
-typedef double V __attribute__((vector_size(32)));
-typedef long long M __attribute__((vector_size(32)));
-[[gnu::always_inline]] inline V vsqrt(V x) {
-    return reinterpret_cast<V>(_mm256_sqrt_pd(reinterpret_cast<__m256d>(x)));
-}
-[[gnu::always_inline]] inline unsigned lane_bits(M mask) {
-    return static_cast<unsigned>(_mm256_movemask_pd(reinterpret_cast<__m256d>(mask)));
-}
+using namespace vector_lanes::avx2;
 #include "elliptic/carlson/closing_series.inc"
 #include "elliptic/legendre/horner.inc"
-#include "models/lanes.inc"
+#include "numeric/certified_libm.inc"
+#include "models/disc_ring_lanes.inc"
 }  // namespace lanes_avx2
 LUMEVARO_TARGET_END
 
 LUMEVARO_TARGET_AVX512_BEGIN
 namespace lanes_avx512 {
-constexpr int W = 8;
-typedef double V __attribute__((vector_size(64)));
-typedef long long M __attribute__((vector_size(64)));
-// (The masked form, all lanes set, spares GCC 12's warning about the
-// unmasked intrinsic's undefined pass-through operand.)
-[[gnu::always_inline]] inline V vsqrt(V x) {
-    const __m512d v = reinterpret_cast<__m512d>(x);
-    return reinterpret_cast<V>(_mm512_mask_sqrt_pd(v, 0xFF, v));
-}
-[[gnu::always_inline]] inline unsigned lane_bits(M mask) {
-    const __m512i m = reinterpret_cast<__m512i>(mask);
-    return static_cast<unsigned>(_mm512_test_epi64_mask(m, m));
-}
+using namespace vector_lanes::avx512;
 #include "elliptic/carlson/closing_series.inc"
 #include "elliptic/legendre/horner.inc"
-#include "models/lanes.inc"
+#include "numeric/certified_libm.inc"
+#include "models/disc_ring_lanes.inc"
 }  // namespace lanes_avx512
 LUMEVARO_TARGET_END
 
@@ -103,19 +72,11 @@ LUMEVARO_TARGET_END
 
 #if defined(LUMEVARO_NEON_LANES)
 namespace lanes_neon {
-constexpr int W = 2;
-typedef double V __attribute__((vector_size(16)));
-typedef long long M __attribute__((vector_size(16)));
-[[gnu::always_inline]] inline V vsqrt(V x) {
-    return reinterpret_cast<V>(vsqrtq_f64(reinterpret_cast<float64x2_t>(x)));
-}
-// Bit i set for lane i of a mask (lanes all ones or all zeros).
-[[gnu::always_inline]] inline unsigned lane_bits(M mask) {
-    return static_cast<unsigned>(mask[0] & 1) | static_cast<unsigned>(mask[1] & 1) << 1;
-}
+using namespace vector_lanes::neon;
 #include "elliptic/carlson/closing_series.inc"
 #include "elliptic/legendre/horner.inc"
-#include "models/lanes.inc"
+#include "numeric/certified_libm.inc"
+#include "models/disc_ring_lanes.inc"
 }  // namespace lanes_neon
 
 #define LUMEVARO_LANE_CASES(call) \

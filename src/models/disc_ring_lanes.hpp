@@ -1,10 +1,12 @@
-// The models over SIMD lanes: many separations (or ring radii) at once, each
-// with the bits of the one-by-one routine (witt_mao_value,
-// heyrovsky_magnification). A lane is computed on the vector path when every
+// The uniform disc and the thin ring of the seven first functions (witt_mao_*,
+// the Heyrovský ring and its flux-map sums) over SIMD lanes: many
+// separations (or ring radii) at once, each with the bits of the one-by-one
+// routine (witt_mao_value, heyrovsky_magnification). A lane is computed on the vector path when every
 // step of its value takes the common path of K, E, Π, RF and RJ (no limb or
 // ring band, no rare branch, no failure); any other is left to, or computed
 // by, the one-by-one routine. Whole groups of the set's lane count only; with
-// InstructionSet::scalar nothing runs on lanes.
+// InstructionSet::scalar nothing runs on lanes. (The limb-darkened models'
+// disc has lanes of its own: limb_darkening/uniform_disc.cpp.)
 #pragma once
 
 #include <cstddef>
