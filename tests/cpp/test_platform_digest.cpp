@@ -232,11 +232,11 @@ const Entry GLIBC_DIGESTS[] = {
     {"integrated_flux_map_witt_mao_magnification", "56b6c9134c126310"},
     {"integrated_flux_map_heyrovsky_magnification", "c030ebb18a565f08"},
     {"discrete_flux_map_heyrovsky_magnification", "a79d8ab452850eab"},
-    {"limb_darkened_magnification", "1d7f51b504f1380d"},
-    {"tabulated_limb_darkened_magnification", "b1cb5a735da23f2f"},
-    {"limb_darkened_magnification_gradient", "f70277cc2dbf74dc"},
-    {"tabulated_limb_darkened_magnification_gradient", "b94129987314c1b0"},
-    {"limb_darkened_magnification_bands", "cbc46fd469865489"},
+    {"limb_darkened_magnification", "574e29c9a791a553"},
+    {"tabulated_limb_darkened_magnification", "03f30e7b4434e458"},
+    {"limb_darkened_magnification_gradient", "e955328e82a44e0b"},
+    {"tabulated_limb_darkened_magnification_gradient", "e6086868d26a69c3"},
+    {"limb_darkened_magnification_bands", "3283c57b086bee65"},
 };
 
 }  // namespace

@@ -42,7 +42,9 @@ constexpr std::array<double, COEFFICIENTS + 1> RECIPROCALS = [] {
 }  // namespace
 
 FarFieldSeries far_field_series(double l, double rho, double truncation) noexcept {
-    FarFieldSeries series{};
+    // Only the first `terms` entries, and the coefficients the steps use, are
+    // read: nothing is cleared.
+    FarFieldSeries series;
     const double x = 1.0 / (l * l);
     int terms = 1;
     for (double power = x; power > truncation && terms < FAR_FIELD_TERMS; power *= x) ++terms;
@@ -59,13 +61,13 @@ FarFieldSeries far_field_series(double l, double rho, double truncation) noexcep
     // beside the recurrence rather than in its chain of dependent operations.
     const int used = 2 * terms + 1;
     const double half_inverse = 0.5 / a0;
-    std::array<double, COEFFICIENTS> h{};
+    std::array<double, COEFFICIENTS> h;
     h[0] = std::sqrt(a0);
     h[1] = a1 * h[0] * half_inverse;
     for (int j = 1; j + 1 <= used; ++j) {
         h[j + 1] = (a1 * (1.0 - 2.0 * j) * h[j] + (4.0 - 2.0 * j) * h[j - 1]) * (half_inverse * RECIPROCALS[j + 1]);
     }
-    std::array<double, COEFFICIENTS> g{};
+    std::array<double, COEFFICIENTS> g;
     for (int j = 0; j < used; ++j) g[j] = (j + 1) * h[j + 1];
 
     series.power[0] = 1.0;

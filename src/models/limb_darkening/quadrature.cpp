@@ -133,6 +133,7 @@ constexpr double EINSTEIN_REACH = 0.5;
 // order l from the contact. Everything is rational in t: no trigonometry.
 struct LimbVariable {
     static constexpr double QUARTER_PI = 0.7853981633974483;
+    static constexpr double HALF_ROOT_2 = 0.7071067811865476;  // sin(π/4)
     double k;
 
     // t, 1 − t and dt/dx at x (1 − x given), without cancellation.
@@ -164,7 +165,7 @@ struct LimbVariable {
     }
     // The half-angle map's poles t = ±i lie at x = e^(±iπ/(2k)), a distance
     // sin(π/(2k)) from the real axis; no piece is longer than that.
-    double longest_piece() const { return std::sin(QUARTER_PI * (2.0 / k)); }
+    double longest_piece() const { return k == 2.0 ? HALF_ROOT_2 : std::sin(QUARTER_PI * (2.0 / k)); }
     // 1 − x at radius r ∈ [0, 1], without cancellation: 1 − t = (r + r²/(1 + μ))/(1 + r).
     double complement_at_radius(double r) const {
         const double clamped = std::fmin(std::fmax(r, 0.0), 1.0);
@@ -179,17 +180,19 @@ struct LimbVariable {
     }
 };
 
-// A node's point of the disc: μ, r and dμ/dt, from t and 1 − t.
+// A node's point of the disc: μ, r and dμ/dt, from t and 1 − t; and
+// 1/(1 + t²), which the distance to the contact needs too.
 struct Point {
     double mu;
     double r;
     double dmu_dt;
+    double inverse;
 };
 
 Point point(double t, double one_minus_t) {
-    const double denominator = 1.0 + t * t;
-    const double r = (one_minus_t * (1.0 + t)) / denominator;
-    return Point{(2.0 * t) / denominator, r, (2.0 * r) / denominator};
+    const double inverse = 1.0 / (1.0 + t * t);
+    const double r = (one_minus_t * (1.0 + t)) * inverse;
+    return Point{(2.0 * t) * inverse, r, (2.0 * r) * inverse, inverse};
 }
 
 }  // namespace
@@ -239,7 +242,8 @@ private:
     double rho_;
     double sum_ = 0.0;
     std::size_t count_ = 0;
-    std::array<double, BATCH> us_{}, ss_{}, deltas_{}, radii_{}, weights_{}, discs_{};
+    // Only the first count_ entries are read: the buffers are not cleared.
+    std::array<double, BATCH> us_, ss_, deltas_, radii_, weights_, discs_;
 };
 
 // A table row's radius on a side: its distance from the focus, and the row
@@ -275,61 +279,60 @@ void side(double length, double scale, double longest, std::span<const Node> fir
     if (scale < length) {
         pieces = 1 + static_cast<int>(std::ceil(std::log(length / scale) / std::log(rules.ratio)));
     }
-    // The ends of the pieces: scale·q^i, q = (L/scale)^(1/(pieces − 1)), the
-    // last at L; a piece longer than `longest` split evenly.
-    std::vector<double> ends;
-    double previous = 0.0;
-    for (int i = 0; i < pieces; ++i) {
-        const double end = i + 1 == pieces
-                               ? length
-                               : scale * std::pow(length / scale, static_cast<double>(i) / (pieces - 1));
-        const int parts = static_cast<int>(std::ceil((end - previous) / longest));
-        for (int j = 1; j < parts; ++j) ends.push_back(previous + (end - previous) * j / parts);
-        ends.push_back(end);
-        previous = end;
-    }
 
     std::size_t cut = 0;
     int row = first_row;
     double start = 0.0;
     double start_rem = length;
-    for (const double end : ends) {
-        while (start < end) {
-            bool cut_here = cut < cuts.size() && cuts[cut].d < end;
-            double stop = cut_here ? cuts[cut].d : end;
-            // Distances to the far end come exact with the cuts (a table row
-            // next to the far end keeps its width).
-            double after = cut_here ? cuts[cut].rem : length - end;
-            // A table row that cuts the first piece far closer to the focus
-            // than the piece's end leaves the rest of it with the focus's
-            // singularity just off its start: it is cut again, geometrically
-            // from the row, so that no piece reaches farther than `ratio`
-            // times its distance from the focus. (Uncut pieces never do.)
-            if (start > 0.0 && stop > SPLIT_MARGIN * rules.ratio * start) {
-                stop = rules.ratio * start;
-                after = length - stop;
-                cut_here = false;
+    // The ends of the pieces: scale·q^i, q = (L/scale)^(1/(pieces − 1)), the
+    // last at L; a piece longer than `longest` split evenly.
+    const double growth = pieces > 1 ? std::pow(length / scale, 1.0 / (pieces - 1)) : 1.0;
+    double previous = 0.0;
+    double geometric = scale;
+    for (int i = 0; i < pieces; ++i) {
+        const double last_end = i + 1 == pieces ? length : geometric;
+        geometric *= growth;
+        const int parts = static_cast<int>(std::ceil((last_end - previous) / longest));
+        for (int j = 1; j <= parts; ++j) {
+            const double end = j == parts ? last_end : previous + (last_end - previous) * j / parts;
+            while (start < end) {
+                bool cut_here = cut < cuts.size() && cuts[cut].d < end;
+                double stop = cut_here ? cuts[cut].d : end;
+                // Distances to the far end come exact with the cuts (a table row
+                // next to the far end keeps its width).
+                double after = cut_here ? cuts[cut].rem : length - end;
+                // A table row that cuts the first piece far closer to the focus
+                // than the piece's end leaves the rest of it with the focus's
+                // singularity just off its start: it is cut again, geometrically
+                // from the row, so that no piece reaches farther than `ratio`
+                // times its distance from the focus. (Uncut pieces never do.)
+                if (start > 0.0 && stop > SPLIT_MARGIN * rules.ratio * start) {
+                    stop = rules.ratio * start;
+                    after = length - stop;
+                    cut_here = false;
+                }
+                const double piece = start_rem < start ? start_rem - after : stop - start;
+                const bool at_focus = start == 0.0;
+                const bool at_far_end = stop == length;
+                std::span<const Node> rule = rules.plain;
+                if (at_focus && at_far_end) {
+                    rule = single;
+                } else if (at_focus) {
+                    rule = first;
+                } else if (at_far_end) {
+                    rule = last;
+                } else if (piece < SHORT_PIECE * start) {
+                    rule = rules.short_piece;
+                }
+                for (const Node& n : rule) {
+                    node(Place{start + piece * n.abscissa, after + piece * n.complement, row}, piece * n.weight);
+                }
+                start = stop;
+                start_rem = after;
+                if (cut_here) row = cuts[cut++].row;
             }
-            const double piece = start_rem < start ? start_rem - after : stop - start;
-            const bool at_focus = start == 0.0;
-            const bool at_far_end = stop == length;
-            std::span<const Node> rule = rules.plain;
-            if (at_focus && at_far_end) {
-                rule = single;
-            } else if (at_focus) {
-                rule = first;
-            } else if (at_far_end) {
-                rule = last;
-            } else if (piece < SHORT_PIECE * start) {
-                rule = rules.short_piece;
-            }
-            for (const Node& n : rule) {
-                node(Place{start + piece * n.abscissa, after + piece * n.complement, row}, piece * n.weight);
-            }
-            start = stop;
-            start_rem = after;
-            if (cut_here) row = cuts[cut++].row;
         }
+        previous = last_end;
     }
 }
 
@@ -430,13 +433,12 @@ void near_field(double l, double rho, const LimbVariable& v, const Rules& rules,
         auto visit = [&](double x, double one_minus_x, double offset, double weight, int row) {
             const LimbVariable::Node n = v.node(x, one_minus_x);
             const double t = n.t;
-            const double one_minus_t = n.one_minus_t;
-            const Point q = point(t, one_minus_t);
-            // μ − μ_c = 2(t − t_c)(1 − t t_c)/((1 + t²)(1 + t_c²)), l − r = (μ² − μ_c²)/(l + r).
+            const Point q = point(t, n.one_minus_t);
+            // With r = (1 − t²)/(1 + t²) and t_c² = (1 − l)/(1 + l),
+            // l − r = (1 + l)(t − t_c)(t + t_c)/(1 + t²): a product, t − t_c
+            // from the node's offset.
             const double dt = v.t_from_contact(x, t, x_c, t_c, offset);
-            const double cross = one_minus_t + t * one_minus_t_c;
-            const double dmu = (2.0 * dt * cross) / ((1.0 + t * t) * (1.0 + t_c * t_c));
-            const double l_minus_r = (dmu * (q.mu + mu_c)) / (l + q.r);
+            const double l_minus_r = ((1.0 + l) * dt * (t + t_c)) * q.inverse;
             sum.add(q, t, n.rate, row, l_minus_r, weight);
         };
         // The rows on either side of the contact (a row may start at l itself).
@@ -473,7 +475,7 @@ void near_field(double l, double rho, const LimbVariable& v, const Rules& rules,
                  const double t = n.t;
                  const Point q = point(t, n.one_minus_t);
                  // l − r = (l − 1) + (1 − r), 1 − r = 2t²/(1 + t²).
-                 const double l_minus_r = (l - 1.0) + (2.0 * (t * t)) / (1.0 + t * t);
+                 const double l_minus_r = (l - 1.0) + (2.0 * (t * t)) * q.inverse;
                  sum.add(q, t, n.rate, p.row, l_minus_r, w);
              });
     }
@@ -653,8 +655,8 @@ private:
     double rho_;
     double value_ = 0.0, d_u_ = 0.0, d_rho_ = 0.0;
     std::size_t count_ = 0;
-    std::array<double, BATCH> us_{}, ss_{}, deltas_{}, radii_{}, dx_{}, weights_{};
-    std::array<DiscGradient, BATCH> discs_{};
+    std::array<double, BATCH> us_, ss_, deltas_, radii_, dx_, weights_;
+    std::array<DiscGradient, BATCH> discs_;
 };
 
 // Σ_k power[k] raw[k] value[k]: the far-field numerator of raw moments.
@@ -883,7 +885,7 @@ private:
     Bands::Group& group_;
     double rho_;
     std::size_t count_ = 0;
-    std::array<double, BATCH> us_{}, ss_{}, deltas_{}, radii_{}, discs_{};
+    std::array<double, BATCH> us_, ss_, deltas_, radii_, discs_;
 };
 
 }  // namespace

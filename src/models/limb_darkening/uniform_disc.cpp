@@ -20,8 +20,9 @@
 // the closed form; the far-field series takes over there.
 #include "models/limb_darkening/uniform_disc.hpp"
 
-#include <cmath>
+#include <algorithm>
 #include <array>
+#include <cmath>
 #include <cstddef>
 #include <cstring>
 #include <limits>
@@ -179,28 +180,56 @@ std::size_t disc_lanes() noexcept {
 }  // namespace
 #endif
 
-void uniform_discs(std::span<const double> u, std::span<const double> s, std::span<const double> delta,
-                   std::span<double> discs) noexcept {
+namespace {
+
+// The discs of a batch by groups of lanes, when the dispatch runs them: a
+// tail of two or more is padded with copies of its last disc and run as a
+// group too (each lane's bits are the one-by-one routine's, so the padding
+// changes nothing but the time); the rest one by one.
+template <class Result, class Group, class One>
+void by_groups(std::span<const double> u, std::span<const double> s, std::span<const double> delta,
+               std::span<Result> out, [[maybe_unused]] Group group, One one) {
     std::size_t i = 0;
 #if defined(LUMEVARO_X86_LANES)
     if (const std::size_t w = disc_lanes(); w != 0) {
-        for (; i + w <= discs.size(); i += w) avx2::disc_group(&u[i], &s[i], &delta[i], &discs[i]);
+        for (; i + w <= out.size(); i += w) group(&u[i], &s[i], &delta[i], &out[i]);
+        if (out.size() - i >= 2) {
+            constexpr std::size_t MOST = 8;
+            std::array<double, MOST> pu{}, ps{}, pdelta{};
+            std::array<Result, MOST> results{};
+            for (std::size_t j = 0; j < w; ++j) {
+                const std::size_t k = std::min(i + j, out.size() - 1);
+                pu[j] = u[k];
+                ps[j] = s[k];
+                pdelta[j] = delta[k];
+            }
+            group(pu.data(), ps.data(), pdelta.data(), results.data());
+            for (; i < out.size(); ++i) out[i] = results[i % w];
+        }
     }
 #endif
-    for (; i < discs.size(); ++i) discs[i] = uniform_disc(u[i], s[i], delta[i]);
+    for (; i < out.size(); ++i) out[i] = one(u[i], s[i], delta[i]);
+}
+
+}  // namespace
+
+void uniform_discs(std::span<const double> u, std::span<const double> s, std::span<const double> delta,
+                   std::span<double> discs) noexcept {
+#if defined(LUMEVARO_X86_LANES)
+    static_assert(avx2::W <= 8);  // by_groups' padding
+    by_groups(u, s, delta, discs, avx2::disc_group, uniform_disc);
+#else
+    by_groups(u, s, delta, discs, nullptr, uniform_disc);
+#endif
 }
 
 void uniform_disc_gradients(std::span<const double> u, std::span<const double> s, std::span<const double> delta,
                             std::span<DiscGradient> discs) noexcept {
-    std::size_t i = 0;
 #if defined(LUMEVARO_X86_LANES)
-    if (const std::size_t w = disc_lanes(); w != 0) {
-        for (; i + w <= discs.size(); i += w) {
-            avx2::disc_gradient_group(&u[i], &s[i], &delta[i], &discs[i]);
-        }
-    }
+    by_groups(u, s, delta, discs, avx2::disc_gradient_group, uniform_disc_gradient);
+#else
+    by_groups(u, s, delta, discs, nullptr, uniform_disc_gradient);
 #endif
-    for (; i < discs.size(); ++i) discs[i] = uniform_disc_gradient(u[i], s[i], delta[i]);
 }
 
 }  // namespace lumevaro::limb_darkening
