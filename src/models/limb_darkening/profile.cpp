@@ -78,8 +78,14 @@ RadialProfile::RadialProfile(Law law, std::span<const double> c) noexcept {
                 terms_[0].coefficient = 1.0;
             } else {
                 add(c[0], c[1]);
-                // k = 1/α makes μ^(α−1) dμ smooth in x; from α = 1 on it is smooth already.
-                limb_exponent_ = std::fmin(std::fmax(1.0 / c[1], 1.0), MAX_LIMB_EXPONENT);
+                // k = 1/α makes μ^(α−1) dμ smooth in x. From α = 1 on, k = 1
+                // leaves x^(α−1) dx, whose slope is infinite at the limb for
+                // α < 2 (measured: 1e-9 for α near 1 at the finest rules);
+                // there k = 2 softens it to x^(2α−1) dx (below 1e-14).
+                const double alpha = c[1];
+                limb_exponent_ = alpha < 1.0   ? std::fmin(1.0 / alpha, MAX_LIMB_EXPONENT)
+                                 : alpha < 2.0 ? (alpha == 1.0 ? 1.0 : 2.0)
+                                               : 1.0;
             }
             break;
         case Law::claret:
