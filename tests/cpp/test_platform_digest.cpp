@@ -233,9 +233,9 @@ const Entry GLIBC_DIGESTS[] = {
     {"integrated_flux_map_heyrovsky_magnification", "c030ebb18a565f08"},
     {"discrete_flux_map_heyrovsky_magnification", "a79d8ab452850eab"},
     {"limb_darkened_magnification", "574e29c9a791a553"},
-    {"tabulated_limb_darkened_magnification", "03f30e7b4434e458"},
+    {"tabulated_limb_darkened_magnification", "3af7ff42c77e0bcb"},
     {"limb_darkened_magnification_gradient", "e955328e82a44e0b"},
-    {"tabulated_limb_darkened_magnification_gradient", "e6086868d26a69c3"},
+    {"tabulated_limb_darkened_magnification_gradient", "2d25c7440cde55cf"},
     {"limb_darkened_magnification_bands", "3283c57b086bee65"},
 };
 

@@ -124,6 +124,37 @@ def test_a_looser_accuracy_is_a_cheaper_rule_not_a_rounding():
                                                 rtol=1e-10) == default
 
 
+# Profiles beyond the laws' usual coefficients: a term alone at the largest
+# weight that keeps I >= 0 (the limb-bright log term leaves the source a
+# flux of 0.4), power-2's bright cores, and power-2 between α = 1 and 2,
+# whose μ^(α-1) has an infinite slope at the limb.
+HARD_PROFILES = [("logarithmic", [0.0, -2.7]), ("logarithmic", [0.0, 2.7]), ("square-root", [0.0, 1.0]),
+                 ("claret", [0.0, 0.0, 0.0, 1.0]), ("power-2", [0.5, 10.0]), ("power-2", [-1.0, 6.0]),
+                 ("power-2", [-1.0, 1.05]), ("power-2", [0.6, 1.5])]
+
+
+@pytest.mark.parametrize("law, coefficients", HARD_PROFILES, ids=str)
+def test_hard_profiles_within_the_accuracy_asked(law, coefficients):
+    """Against the tightest accuracy: a badly conditioned profile or a bright
+    core takes a tighter rule, so the promise holds for them too."""
+    separations = [0.0, 1e-5, 0.01, 0.2, 0.5, 0.9, 0.999, 1.0, 1.001, 1.1, 1.25, 1.6, 2.2, 5.0]
+    for rho in [1e-3, 0.1, 10.0, 1e3, 1e8]:
+        tight = lumevaro.limb_darkened_magnification(separations, 1.0, rho, law, coefficients, rtol=1e-11)
+        for rtol in [1e-2, 1e-3, 1e-6, 1e-8, 1e-10]:
+            got = lumevaro.limb_darkened_magnification(separations, 1.0, rho, law, coefficients, rtol=rtol)
+            worst = max(abs(a / b - 1.0) for a, b in zip(got, tight))
+            assert worst <= rtol, (rho, rtol, worst)
+
+
+def test_bands_of_unlike_conditioning_are_each_their_own_call():
+    separations = [0.0, 0.3, 0.99, 1.0, 1.1, 1.5, 3.0]
+    bands = [[0.6, 0.2], [0.0, -2.7], [0.3, 0.0]]
+    for rtol in [1e-3, 1e-6, 1e-10]:
+        result = lumevaro.limb_darkened_magnification_bands(separations, 1.0, 0.1, "logarithmic", bands, rtol=rtol)
+        assert result == [lumevaro.limb_darkened_magnification(separations, 1.0, 0.1, "logarithmic", band,
+                                                               rtol=rtol) for band in bands]
+
+
 ACCURATE = [row for row in REGISTRY if row.keyword_only]
 
 

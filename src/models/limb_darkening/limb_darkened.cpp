@@ -364,9 +364,8 @@ Checked<Magnifications> limb_darkened_magnification(Separations l, double re, do
     double rho = 0.0;
     limb_darkening::Law named{};
     if (auto error = check_law_call(l, re, rstar, law, coefficients, rtol, rho, named)) return *std::move(error);
-    const limb_darkening::Method& method = limb_darkening::method_for(rtol);
-
     const limb_darkening::RadialProfile profile(named, coefficients);
+    const limb_darkening::Method& method = limb_darkening::method_for(rtol, profile);
     const Moments moments = moments_of(profile);
     return each(l, [&](double li) { return limb_darkening::profile_magnification(li, rho, profile, moments, method); });
 }
@@ -391,9 +390,8 @@ Checked<MagnificationGradient> limb_darkened_magnification_gradient(Separations 
     double rho = 0.0;
     limb_darkening::Law named{};
     if (auto error = check_law_call(l, re, rstar, law, coefficients, rtol, rho, named)) return *std::move(error);
-    const limb_darkening::Method& method = limb_darkening::method_for(rtol);
-
     const limb_darkening::RadialProfile profile(named, coefficients);
+    const limb_darkening::Method& method = limb_darkening::method_for(rtol, profile);
     const Moments moments = moments_of(profile);
     std::vector<limb_darkening::CoefficientDerivative> derivatives;
     for (std::size_t k = 0; k < coefficients.size(); ++k) {
@@ -460,15 +458,14 @@ Checked<std::vector<Magnifications>> limb_darkened_magnification_bands(Separatio
         if (auto error = check_coefficients(named, bands[b], item("bands", b))) return *std::move(error);
     }
     if (auto error = check_rtol(rtol)) return *std::move(error);
-    const limb_darkening::Method& method = limb_darkening::method_for(rtol);
 
     std::vector<limb_darkening::RadialProfile> profiles;
     for (const std::vector<double>& band : bands) profiles.emplace_back(named, band);
-    limb_darkening::Bands engine(std::move(profiles));
+    limb_darkening::Bands engine(std::move(profiles), rtol);
     std::vector<Magnifications> magnifications(bands.size(), Magnifications(l.size()));
     std::vector<double> values(bands.size());
     for (std::size_t i = 0; i < l.size(); ++i) {
-        engine.magnifications(l[i], rho, values, method);
+        engine.magnifications(l[i], rho, values);
         for (std::size_t b = 0; b < bands.size(); ++b) magnifications[b][i] = values[b];
     }
     return magnifications;

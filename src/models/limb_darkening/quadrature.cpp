@@ -27,12 +27,14 @@
 // singular points. The first piece is graded towards the focus and the one
 // at the limb towards the limb (graded_gauss_nodes.hpp); table rows cut the
 // pieces further. So every piece sees its nearest singularity at least
-// about its own length away, and fixed Gauss-Legendre rules converge fast:
-// against 24-point rules with pieces growing by 1.5 the worst relative
-// error over the laws, ρ from 1e-4 to 1e3 and l from 0 to 2.5 is 6e-12, and
-// against the 30-digit references 8e-12. The rule depends on l and ρ only
-// through the number of pieces, which changes in steps far smaller than
-// that error: the result is smooth in both.
+// about its own length away, and fixed Gauss-Legendre rules converge fast.
+// How many points each rule takes, and how fast the pieces grow, is set by
+// the accuracy asked (the tiers below): at the default, against 24-point
+// rules with pieces growing by 1.5, the worst relative error over the laws,
+// ρ from 1e-4 to 1e3 and l from 0 to 2.5 is 1.5e-11, and against the 30-digit
+// references 8e-12. The rule depends on l and ρ only through the number of
+// pieces, which changes in steps far smaller than that error: the result is
+// smooth in both.
 //
 // Every node's distance to the contact, l − r, is formed from its offset in
 // x, never as a difference of nearly equal numbers: the disc kernel needs
@@ -78,7 +80,19 @@ using graded_gauss::Node;
 // 1.8e-4, 1.3e-5, 1.2e-7, 2.2e-9, 7.8e-12 and 2.7e-12: the last is rounding
 // (the lens on the limb of a source of ρ = 1e3), which is why no tier promises
 // more than 1e-11. A table's profile is smooth at the limb: its tiers take
-// the same orders with plain rules there and fewer nodes on short pieces.
+// the same orders with plain rules there and fewer nodes on short pieces;
+// at 1e-3 the lens on the limb of a table bright there (a row rising a
+// thousandfold to the limb) needed 10 points at the focus, not 6 (5.1e-3).
+// tools/measure_accuracy_dial.py checks every tier, tables of several shapes
+// and ρ up to 1e12 included.
+//
+// The laws were measured with terms of weight up to the linear law's at u = 1
+// (conditioning κ = 3, quadrature.hpp) and power-2 up to α = 3. Beyond, the
+// error grows: a log term alone at f = −2.7 (κ = 9) missed its tier by 1.2×
+// at the default and 2× at 1e-3, power-2 at α = 10 by up to 70× at 1e-6 (its
+// core, 1/√α wide, is a feature the pieces do not see). So a worse
+// conditioned profile asks for rtol·3/κ, and α > 3 takes the rules of a tier
+// a thousand times tighter (`core`); both then stay within rtol.
 namespace gg = graded_gauss;
 constexpr Rules law_rules(std::span<const Node> focus, std::span<const Node> focus_limb, std::span<const Node> plain,
                           std::span<const Node> to_limb, std::span<const Node> short_piece, double ratio) {
@@ -93,21 +107,24 @@ struct Tier {
     double rtol;
     Method method;
 };
+// Each tier's law rules; a tier's `core` rules are those of a tier at least
+// a thousand times tighter (the default keeps its own: within 6e-12 at α = 10).
+constexpr Rules LAW_11 = law_rules(gg::kink_24, gg::kink_limb_24, gg::plain_12, gg::to_limb_16, gg::plain_12, 1.5);
+constexpr Rules LAW_10 = law_rules(gg::kink_20, gg::kink_limb_20, gg::plain_12, gg::to_limb_20, gg::plain_12, 3.0);
+constexpr Rules LAW_8 = law_rules(gg::kink_16, gg::kink_limb_16, gg::plain_8, gg::to_limb_12, gg::plain_8, 2.0);
+constexpr Rules LAW_6 = law_rules(gg::kink_12, gg::kink_limb_12, gg::plain_8, gg::to_limb_12, gg::plain_8, 6.0);
+constexpr Rules LAW_4 = law_rules(gg::kink_10, gg::kink_limb_10, gg::plain_6, gg::to_limb_10, gg::plain_6, 6.0);
+constexpr Rules LAW_3 = law_rules(gg::kink_6, gg::kink_limb_6, gg::plain_4, gg::to_limb_6, gg::plain_4, 2.0);
+constexpr Rules LAW_2 = law_rules(gg::kink_6, gg::kink_limb_6, gg::plain_4, gg::to_limb_6, gg::plain_4, 6.0);
+
 constexpr Tier TIERS[] = {
-    {1e-11, Method{law_rules(gg::kink_24, gg::kink_limb_24, gg::plain_12, gg::to_limb_16, gg::plain_12, 1.5),
-                   table_rules(gg::kink_24, gg::plain_20, gg::kink_24, gg::plain_12, 1.5), 2.0, 1e-14}},
-    {1e-10, Method{law_rules(gg::kink_20, gg::kink_limb_20, gg::plain_12, gg::to_limb_20, gg::plain_12, 3.0),
-                   table_rules(gg::kink_16, gg::plain_12, gg::kink_20, gg::plain_6, 3.0), 1.7, 1e-10}},
-    {1e-8, Method{law_rules(gg::kink_16, gg::kink_limb_16, gg::plain_8, gg::to_limb_12, gg::plain_8, 2.0),
-                  table_rules(gg::kink_16, gg::plain_8, gg::kink_16, gg::plain_6, 2.0), 1.5, 1e-8}},
-    {1e-6, Method{law_rules(gg::kink_12, gg::kink_limb_12, gg::plain_8, gg::to_limb_12, gg::plain_8, 6.0),
-                  table_rules(gg::kink_12, gg::plain_8, gg::kink_12, gg::plain_4, 6.0), 1.3, 1e-6}},
-    {1e-4, Method{law_rules(gg::kink_10, gg::kink_limb_10, gg::plain_6, gg::to_limb_10, gg::plain_6, 6.0),
-                  table_rules(gg::kink_10, gg::plain_6, gg::kink_10, gg::plain_4, 6.0), 1.2, 1e-4}},
-    {1e-3, Method{law_rules(gg::kink_6, gg::kink_limb_6, gg::plain_4, gg::to_limb_6, gg::plain_4, 2.0),
-                  table_rules(gg::kink_6, gg::plain_4, gg::kink_6, gg::plain_3, 2.0), 1.2, 1e-3}},
-    {1e-2, Method{law_rules(gg::kink_6, gg::kink_limb_6, gg::plain_4, gg::to_limb_6, gg::plain_4, 6.0),
-                  table_rules(gg::kink_6, gg::plain_4, gg::kink_6, gg::plain_3, 6.0), 1.2, 1e-2}},
+    {1e-11, Method{LAW_11, table_rules(gg::kink_24, gg::plain_20, gg::kink_24, gg::plain_12, 1.5), LAW_11, 2.0, 1e-14}},
+    {1e-10, Method{LAW_10, table_rules(gg::kink_16, gg::plain_12, gg::kink_20, gg::plain_6, 3.0), LAW_10, 1.7, 1e-10}},
+    {1e-8, Method{LAW_8, table_rules(gg::kink_16, gg::plain_8, gg::kink_16, gg::plain_6, 2.0), LAW_11, 1.5, 1e-8}},
+    {1e-6, Method{LAW_6, table_rules(gg::kink_12, gg::plain_8, gg::kink_12, gg::plain_4, 6.0), LAW_10, 1.3, 1e-6}},
+    {1e-4, Method{LAW_4, table_rules(gg::kink_10, gg::plain_6, gg::kink_10, gg::plain_4, 6.0), LAW_8, 1.2, 1e-4}},
+    {1e-3, Method{LAW_3, table_rules(gg::kink_6, gg::plain_4, gg::kink_10, gg::plain_3, 2.0), LAW_6, 1.2, 1e-3}},
+    {1e-2, Method{LAW_2, table_rules(gg::kink_6, gg::plain_4, gg::kink_6, gg::plain_3, 6.0), LAW_6, 1.2, 1e-2}},
 };
 
 // Slack on `ratio` for the ends of uncut pieces, which reach it up to rounding.
@@ -506,6 +523,19 @@ double near_field_value(double l, double rho, const LimbVariable& v, const Rules
 
 double edge_disc(double l, double rho) { return uniform_disc(l * rho, rho, rho * (l - 1.0)); }
 
+// A profile with a term μ^b, b > BRIGHT_CORE_ALPHA (power-2 of large α).
+bool bright_core(const RadialProfile& profile) {
+    for (int i = 1; i < profile.term_count(); ++i) {
+        if (profile.term_exponent(i) > BRIGHT_CORE_ALPHA) return true;
+    }
+    return false;
+}
+
+// A law's rules: the tier's, or for a bright core its `core` rules.
+const Rules& law_rules_of(const Method& method, const RadialProfile& profile) {
+    return bright_core(profile) ? method.core : method.law;
+}
+
 }  // namespace
 
 const Method& method_for(double rtol) noexcept {
@@ -517,13 +547,24 @@ const Method& method_for(double rtol) noexcept {
     return *chosen;
 }
 
+double conditioning(const RadialProfile& profile) noexcept {
+    double weights = 1.0 + std::fabs(profile.log_coefficient());
+    for (int i = 1; i < profile.term_count(); ++i) weights += std::fabs(profile.term_coefficient(i));
+    return weights / std::fabs(profile.flux());
+}
+
+const Method& method_for(double rtol, const RadialProfile& profile) noexcept {
+    const double kappa = conditioning(profile);
+    return method_for(kappa > TUNED_CONDITIONING ? rtol * (TUNED_CONDITIONING / kappa) : rtol);
+}
+
 double profile_magnification(double l, double rho, const RadialProfile& profile,
                              std::span<const double> moments, const Method& method) noexcept {
     if (l >= method.far_field_start) return far_field_magnification(l, rho, moments, method.truncation);
     if (l < SMALLEST_SEPARATION) l = 0.0;
     if (profile.uniform()) return edge_disc(l, rho);
     const LimbVariable v{profile.limb_exponent()};
-    const double integral = near_field_value(l, rho, v, method.law, LawDensity(profile), {});
+    const double integral = near_field_value(l, rho, v, law_rules_of(method, profile), LawDensity(profile), {});
     return (profile.limb_intensity() * edge_disc(l, rho) + integral) / profile.flux();
 }
 
@@ -697,7 +738,7 @@ Gradient profile_gradient(double l, double rho, const RadialProfile& profile, st
     const LawDensity density(profile);
     LawCoefficients coefficients(derivatives);
     GradientSink<LawDensity, LawCoefficients> sink(l, rho, density, coefficients);
-    near_field(l, rho, v, method.law, {}, sink);
+    near_field(l, rho, v, law_rules_of(method, profile), {}, sink);
     const Gradient integral = sink.sums();
 
     const double limb = profile.limb_intensity();
@@ -890,10 +931,11 @@ private:
 
 }  // namespace
 
-Bands::Bands(std::vector<RadialProfile> profiles) : profiles_(std::move(profiles)) {
+Bands::Bands(std::vector<RadialProfile> profiles, double rtol) : profiles_(std::move(profiles)) {
     for (const RadialProfile& profile : profiles_) {
         moments_.emplace_back();
         profile.normalised_moments(moments_.back());
+        methods_.push_back(&method_for(rtol, profile));
     }
     std::vector<bool> placed(profiles_.size(), false);
     for (std::size_t first = 0; first < profiles_.size(); ++first) {
@@ -901,7 +943,8 @@ Bands::Bands(std::vector<RadialProfile> profiles) : profiles_(std::move(profiles
         const RadialProfile& form = profiles_[first];
         Group group;
         for (std::size_t b = first; b < profiles_.size(); ++b) {
-            if (!placed[b] && !profiles_[b].uniform() && same_form(form, profiles_[b])) {
+            if (!placed[b] && !profiles_[b].uniform() && methods_[b] == methods_[first] &&
+                same_form(form, profiles_[b])) {
                 group.members.push_back(b);
                 placed[b] = true;
             }
@@ -940,20 +983,36 @@ Bands::Bands(std::vector<RadialProfile> profiles) : profiles_(std::move(profiles
 
 Bands::~Bands() = default;
 
-void Bands::magnifications(double l, double rho, std::span<double> out, const Method& method) {
-    if (l >= method.far_field_start) {
-        const FarFieldSeries series = far_field_series(l, rho, method.truncation);
-        for (std::size_t b = 0; b < profiles_.size(); ++b) out[b] = far_field_sum(series, moments_[b]);
-        return;
-    }
+void Bands::magnifications(double l, double rho, std::span<double> out) {
     if (l < SMALLEST_SEPARATION) l = 0.0;
+    // The bands whose method serves l by the series, one series per method.
+    bool near = false;
+    const Method* series_method = nullptr;
+    FarFieldSeries series{};
+    for (std::size_t b = 0; b < profiles_.size(); ++b) {
+        const Method& method = *methods_[b];
+        if (l < method.far_field_start) {
+            near = true;
+            continue;
+        }
+        if (series_method != &method) {
+            series = far_field_series(l, rho, method.truncation);
+            series_method = &method;
+        }
+        out[b] = far_field_sum(series, moments_[b]);
+    }
+    if (!near) return;
     const double edge = edge_disc(l, rho);
     for (std::size_t b = 0; b < profiles_.size(); ++b) {
-        if (profiles_[b].uniform()) out[b] = edge;
+        if (profiles_[b].uniform() && l < methods_[b]->far_field_start) out[b] = edge;
     }
     for (Group& group : groups_) {
+        const std::size_t first = group.members[0];
+        const Method& method = *methods_[first];
+        if (l >= method.far_field_start) continue;
         BandSink sink(l, rho, group);
-        near_field(l, rho, group.v, method.law, {}, sink);
+        // The group's members share their terms' exponents: its first decides.
+        near_field(l, rho, group.v, law_rules_of(method, profiles_[first]), {}, sink);
         sink.flush();
         for (std::size_t i = 0; i < group.size(); ++i) {
             const RadialProfile& profile = profiles_[group.members[i]];

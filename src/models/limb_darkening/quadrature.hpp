@@ -27,18 +27,30 @@ struct Rules {
 
 // How a magnification is computed to one relative accuracy: the rules of a
 // law's and of a table's quadrature, where the far-field series takes over
-// and where it stops.
+// and where it stops. A power-2 profile of α > BRIGHT_CORE_ALPHA, whose bright
+// core is 1/√α wide, takes the rules `core`.
 struct Method {
     Rules law;
     Rules table;
+    Rules core;
     double far_field_start;  // l from which the series is used
     double truncation;       // the series stops once (1/l²)^k falls below this
 };
+inline constexpr double BRIGHT_CORE_ALPHA = 3.0;
 
 // The cheapest method whose measured error stays within rtol, the relative
 // accuracy asked for (a tighter rtol than any method reaches gets the
 // tightest); see quadrature.cpp for the measurements.
 const Method& method_for(double rtol) noexcept;
+
+// The method for a law's profile: the quadrature's error in a profile's
+// magnification grows with its terms' weights over its flux, the
+// conditioning κ = (1 + Σ|c_k|)/|F| (c_k the weights of the powers of μ and
+// of μ ln μ, F the flux). The tiers were measured up to κ = TUNED_CONDITIONING
+// (the linear law at u = 1); a profile beyond asks its tier for rtol·3/κ.
+inline constexpr double TUNED_CONDITIONING = 3.0;
+double conditioning(const RadialProfile& profile) noexcept;
+const Method& method_for(double rtol, const RadialProfile& profile) noexcept;
 
 // A(l) for separation l ≥ 0 (source radii) and source radius rho > 0
 // (Einstein radii); moments as RadialProfile::normalised_moments gives them,
@@ -94,17 +106,19 @@ Gradient profile_gradient(double l, double rho, const RadialProfile& profile, st
 // their densities are formed band by band in one loop.
 class Bands {
 public:
-    explicit Bands(std::vector<RadialProfile> profiles);
+    // Each band computed to rtol as its own profile would be (method_for).
+    Bands(std::vector<RadialProfile> profiles, double rtol);
     ~Bands();
     Bands(const Bands&) = delete;
     Bands& operator=(const Bands&) = delete;
 
-    void magnifications(double l, double rho, std::span<double> out, const Method& method);
+    void magnifications(double l, double rho, std::span<double> out);
 
     struct Group;
 
 private:
     std::vector<RadialProfile> profiles_;
+    std::vector<const Method*> methods_;
     std::vector<std::array<double, FAR_FIELD_TERMS>> moments_;
     std::vector<Group> groups_;
 };
