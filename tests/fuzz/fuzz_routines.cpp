@@ -24,6 +24,7 @@
 // A broken invariant prints the call and aborts, which libFuzzer reports as a
 // crash with the input saved.
 #include <array>
+#include <cfloat>
 #include <cmath>
 #include <cstddef>
 #include <cstdint>
@@ -562,7 +563,7 @@ void fuzz_discrete_flux_map_heyrovsky(Input& in) {
 
 // A magnification of a source that is nowhere negative: finite and at least
 // 1 (to the quadrature's accuracy).
-bool plausible(double a) { return std::isfinite(a) && a >= 1.0 - 1e-9; }
+bool plausible(double a, double rtol = 0.0) { return std::isfinite(a) && a >= 1.0 - std::fmax(1e-9, rtol); }
 
 void fuzz_uniform_disc(Input& in) {
     const double s = std::fabs(in.real());
@@ -606,10 +607,17 @@ void require_gradient(const Values& values, const Gradient& gradient, const std:
 // The message of a rejected argument opens with the argument's name.
 void require_named(const std::string& message, const std::string& call) {
     static constexpr std::string_view NAMES[] = {"l[", "re ", "rstar ", "rstar/re", "law ", "the '",
-                                                 "coefficients", "bl", "bf"};
+                                                 "coefficients", "bl", "bf", "rtol"};
     bool named = false;
     for (std::string_view name : NAMES) named = named || message.rfind(name, 0) == 0;
     require(named, call, "rejects an argument without naming it: " + message);
+}
+
+// An accuracy: one of the tiers' (or between them), or any number.
+Accuracy accuracy(Input& in) {
+    static constexpr double RTOLS[] = {DEFAULT_RTOL, 1e-2, 1e-3, 5e-4, 1e-4, 1e-6, 1e-8, 1e-11};
+    const std::size_t pick = in.byte() % (std::size(RTOLS) + 1);
+    return Accuracy{pick < std::size(RTOLS) ? RTOLS[pick] : in.real()};
 }
 
 void fuzz_limb_darkened(Input& in) {
@@ -619,9 +627,10 @@ void fuzz_limb_darkened(Input& in) {
     const double re = in.real(), rstar = in.real();
     const std::vector<double> coefficients = in.list(5);
     const std::vector<double> l = in.list(MOST_SEPARATIONS / 4);
-    const std::string call = describe("limb_darkened_magnification", {re, rstar}) + " law='" + law +
+    const Accuracy asked = accuracy(in);
+    const std::string call = describe("limb_darkened_magnification", {re, rstar, asked.rtol}) + " law='" + law +
                              "' coefficients=" + describe_list(coefficients) + " l=" + describe_list(l);
-    const Checked<Magnifications> result = limb_darkened_magnification(l, re, rstar, law, coefficients);
+    const Checked<Magnifications> result = limb_darkened_magnification(l, re, rstar, law, coefficients, asked);
     if (!result) {
         require_named(result.message(), call);
         return;
@@ -633,12 +642,13 @@ void fuzz_limb_darkened(Input& in) {
     for (double mu = 0.0; mu <= 1.0; mu += 1.0 / 64.0) nowhere_negative = nowhere_negative && profile.intensity(mu) >= 0.0;
     for (const double a : result.value()) {
         require(std::isfinite(a), call, "a magnification is not finite");
-        if (nowhere_negative) require(plausible(a), call, "a magnification below 1");
+        // At least 1, to within the accuracy asked.
+        if (nowhere_negative) require(plausible(a, asked.rtol), call, "a magnification below 1");
     }
-    require_gradient(result.value(), limb_darkened_magnification_gradient(l, re, rstar, law, coefficients), l,
-                     coefficients.size(), call);
+    require_gradient(result.value(), limb_darkened_magnification_gradient(l, re, rstar, law, coefficients, asked),
+                     l, coefficients.size(), call);
     const Checked<std::vector<Magnifications>> bands =
-        limb_darkened_magnification_bands(l, re, rstar, law, {coefficients, coefficients});
+        limb_darkened_magnification_bands(l, re, rstar, law, {coefficients, coefficients}, asked);
     require(bands && bands.value().size() == 2 && bands.value()[0] == result.value() &&
                 bands.value()[1] == result.value(),
             call, "a band differs from the one-band call");
@@ -661,19 +671,25 @@ void fuzz_tabulated_limb_darkened(Input& in) {
         for (std::size_t j = 0; j < rows; ++j) bl.push_back(in.real());
         for (std::size_t j = 0; j < rows + in.byte() % 2; ++j) bf.push_back(in.real());
     }
-    const std::string call =
-        describe_table("tabulated_limb_darkened_magnification", re, rstar, l, Table{bl, bf});
-    const Checked<Magnifications> result = tabulated_limb_darkened_magnification(l, re, rstar, bl, bf);
+    const Accuracy asked = accuracy(in);
+    const std::string call = describe_table("tabulated_limb_darkened_magnification", re, rstar, l, Table{bl, bf}) +
+                             " " + describe("rtol", {asked.rtol});
+    const Checked<Magnifications> result = tabulated_limb_darkened_magnification(l, re, rstar, bl, bf, asked);
     if (!result) {
         require_named(result.message(), call);
         return;
     }
     require(result.value().size() == l.size(), call, "result length differs from l");
-    for (const double a : result.value()) require(plausible(a), call, "not a finite magnification of at least 1");
-    double brightest = 0.0;
+    for (const double a : result.value()) {
+        require(plausible(a, asked.rtol), call, "not a finite magnification of at least 1 (to within rtol)");
+    }
+    // ∂A/∂bf scales as A/max bf: it may overflow, to ±inf (never NaN), when
+    // that quotient passes the largest double.
+    double brightest = 0.0, largest = 0.0;
     for (const double f : bf) brightest = std::fmax(brightest, f);
-    require_gradient(result.value(), tabulated_limb_darkened_magnification_gradient(l, re, rstar, bl, bf), l,
-                     bl.size(), call, brightest < 1e-280);
+    for (const double a : result.value()) largest = std::fmax(largest, a);
+    require_gradient(result.value(), tabulated_limb_darkened_magnification_gradient(l, re, rstar, bl, bf, asked),
+                     l, bl.size(), call, brightest < 1e-280 || largest > 1e-8 * DBL_MAX * brightest);
 }
 
 using Fuzzer = void (*)(Input&);
