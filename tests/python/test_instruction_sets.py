@@ -1,9 +1,9 @@
 """The instruction set the batch kernels run with, forced through the
 environment variable LUMEVARO_SIMD, changes no bit and no message of any
-function: every function of the registry is called, in a process of its own
-for each set (and "scalar", the one-by-one formulas), over random and edge
-separations and source radii, and each call's outcome is compared with
-scalar's."""
+function: every function of the registry is called (at several accuracies,
+if it takes one), in a process of its own for each set (and "scalar", the
+one-by-one formulas), over random and edge separations and source radii, and
+each call's outcome is compared with scalar's."""
 
 import json
 import math
@@ -88,9 +88,12 @@ def calls():
                     args[l] = {"list": index[id(separations)]}
                 args[rstar] = rho
                 if "law" in row.parameters and any(separations is short for short in SHORT):
-                    result += [(row.name, with_law(row, list(args), law)) for law in LAWS]
+                    result += [(row.name, with_law(row, list(args), law), {}) for law in LAWS]
                 else:
-                    result.append((row.name, args))
+                    result.append((row.name, args, {}))
+                # Each accuracy's own rules and series, on the short lists.
+                if row.keyword_only and any(separations is short for short in SHORT):
+                    result += [(row.name, args, {"rtol": rtol}) for rtol in (1e-2, 1e-3, 1e-6, 1e-8, 1e-11)]
     return result
 
 
@@ -112,10 +115,10 @@ SCRIPT = textwrap.dedent("""
                 yield from floats(item)
 
     lists, calls = json.load(sys.stdin)
-    for name, args in calls:
+    for name, args, keywords in calls:
         args = [lists[a["list"]] if isinstance(a, dict) else a for a in args]
         try:
-            result = getattr(lumevaro, name)(*args)
+            result = getattr(lumevaro, name)(*args, **keywords)
             line = "ok " + hashlib.sha256(
                 b"".join(struct.pack("<d", x) for x in floats(result))).hexdigest()
         except BaseException as error:
@@ -142,7 +145,7 @@ def scalar_outcomes():
 
 def test_every_function_computes_values(scalar_outcomes):
     # Else the comparison below could pass on error messages alone.
-    computed = {name for (name, _), line in zip(CALLS, scalar_outcomes) if line.startswith("ok ")}
+    computed = {name for (name, _, _), line in zip(CALLS, scalar_outcomes) if line.startswith("ok ")}
     assert [row.name for row in REGISTRY if row.name not in computed] == []
 
 
@@ -156,8 +159,9 @@ def test_every_instruction_set_gives_the_scalar_bits(instruction_set, scalar_out
                              f"{described(*differing[0])}")
 
 
-def described(name, args):
+def described(name, args, keywords):
     """A call as text, a shared list by its number and length."""
     shown = [f"<LISTS[{a['list']}]: {len(LISTS[a['list']])} separations>"
              if isinstance(a, dict) else repr(a) for a in args]
+    shown += [f"{k}={v!r}" for k, v in keywords.items()]
     return f"{name}({', '.join(shown)})"
