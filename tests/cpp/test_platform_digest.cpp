@@ -232,11 +232,11 @@ const Entry GLIBC_DIGESTS[] = {
     {"integrated_flux_map_witt_mao_magnification", "56b6c9134c126310"},
     {"integrated_flux_map_heyrovsky_magnification", "c030ebb18a565f08"},
     {"discrete_flux_map_heyrovsky_magnification", "a79d8ab452850eab"},
-    {"limb_darkened_magnification", "574e29c9a791a553"},
-    {"tabulated_limb_darkened_magnification", "3af7ff42c77e0bcb"},
-    {"limb_darkened_magnification_gradient", "e955328e82a44e0b"},
-    {"tabulated_limb_darkened_magnification_gradient", "2d25c7440cde55cf"},
-    {"limb_darkened_magnification_bands", "3283c57b086bee65"},
+    {"limb_darkened_magnification", "a6ded506c02f00d2"},
+    {"tabulated_limb_darkened_magnification", "a4797f96ea1a1988"},
+    {"limb_darkened_magnification_gradient", "ff75f9f6a73fddf9"},
+    {"tabulated_limb_darkened_magnification_gradient", "f94ff7ccac4ca1a6"},
+    {"limb_darkened_magnification_bands", "ceaaadb8473b0ec9"},
 };
 
 }  // namespace

@@ -58,28 +58,30 @@ namespace {
 using graded_gauss::Node;
 
 // The methods, one for each accuracy a caller may ask for. Each tier's rules
-// are the ones that needed the fewest discs (per value, linear law, ρ = 0.1,
-// l < 2.5) among focus rules of 4 to 24 points, plain rules of 2 to 24 and
-// ratios 1.5 to 6, with a worst relative error at most a third of the tier's
-// against 24-point rules at ratio 1.5, over the laws (power-2's α from 0 to
-// 3), ρ from 1e-4 to 1e3 and l from 0 to 4 with 1 ± 1e-15 … 1e-1
+// are among the ones that needed the fewest discs (per value, linear law,
+// ρ = 0.1) of focus rules of 4 to 24 points, plain rules of 2 to 24, ratios
+// 1.5 to 6 and first pieces 1 to 2 times the default's reach, with a worst
+// relative error at most about a third of the tier's against 24-point rules
+// at ratio 1.5, over the laws and each law's terms alone (power-2's α from 0
+// to 3), ρ from 1e-4 to 1e3 and l from 0 to 4 with 1 ± 1e-15 … 1e-1
 // (tools/tune_accuracy_tiers.cpp). The far-field series takes over where its
 // 24 terms still reach well within the tier, and stops at terms below rtol.
-// Measured worst errors, quadrature and series:
+// Measured worst errors, all separations and the series' alone, and discs per
+// value over l in [0, 2.5):
 //
-//   rtol    focus plain limb ratio   discs   quadrature  series from  error
-//   1e-2      6     4     6    6      15.8     1.8e-3    l = 1.2      4.8e-4
-//   1e-3      6     4     6    2      21.0     2.1e-4    l = 1.2      2.5e-5
-//   1e-4     10     6    10    6      25.3     7.6e-6    l = 1.2      2.8e-6
-//   1e-6     12     8    12    6      31.5     3.1e-7    l = 1.3      7.5e-8
-//   1e-8     16     8    12    2      47.5     2.2e-9    l = 1.5      5.7e-11
-//   1e-10    20    12    20    3      54.6     1.5e-11   l = 1.7      3.5e-13
-//   1e-11    24    12    16    1.5    91.0     1.4e-13   l = 2        3.1e-15
+//   rtol    focus plain limb ratio reach  series from  worst    series   discs
+//   1e-2      6     4     6    2    1.5   l = 1.2      5.5e-4   5.5e-4   11.6
+//   1e-3      6     4     6    2    1.5   l = 1.2      3.3e-4   2.9e-5   11.6
+//   1e-4     10     6    10    3    1.5   l = 1.2      2.6e-5   2.6e-6   16.2
+//   1e-6     16    12    16    6    1.5   l = 1.3      7.3e-8   7.3e-8   27.1
+//   1e-8     16     8    12    2    1.5   l = 1.5      3.8e-9   6.7e-11  30.9
+//   1e-10    20    12    20    3    1     l = 1.7      4.7e-11  4.1e-13  44.2
+//   1e-11    24    12    16    1.5  1     l = 2        1.2e-12  1.5e-14  79.6
 //
 // Against the 30-digit references (tests/data) the worst errors are 1.3e-3,
-// 1.8e-4, 1.3e-5, 1.2e-7, 2.2e-9, 7.8e-12 and 2.7e-12: the last is rounding
-// (the lens on the limb of a source of ρ = 1e3), which is why no tier promises
-// more than 1e-11. A table's profile is smooth at the limb: its tiers take
+// 1.3e-4, 1.3e-5, 3.3e-9, 2.3e-9, 7.8e-12 and 1.8e-12: the last is rounding
+// (the lens on the limb of a source of ρ = 1e3, 2.7e-12 at some tiers), which
+// is why no tier promises more than 1e-11. A table's profile is smooth at the limb: its tiers take
 // the same orders with plain rules there and fewer nodes on short pieces;
 // at 1e-3 the lens on the limb of a table bright there (a row rising a
 // thousandfold to the limb) needed 10 points at the focus, not 6 (5.1e-3).
@@ -95,12 +97,13 @@ using graded_gauss::Node;
 // a thousand times tighter (`core`); both then stay within rtol.
 namespace gg = graded_gauss;
 constexpr Rules law_rules(std::span<const Node> focus, std::span<const Node> focus_limb, std::span<const Node> plain,
-                          std::span<const Node> to_limb, std::span<const Node> short_piece, double ratio) {
-    return Rules{focus, focus_limb, plain, to_limb, focus, short_piece, ratio};
+                          std::span<const Node> to_limb, std::span<const Node> short_piece, double ratio,
+                          double reach = 1.0) {
+    return Rules{focus, focus_limb, plain, to_limb, focus, short_piece, ratio, reach};
 }
 constexpr Rules table_rules(std::span<const Node> focus, std::span<const Node> plain, std::span<const Node> from_limb,
                             std::span<const Node> short_piece, double ratio) {
-    return Rules{focus, focus, plain, plain, from_limb, short_piece, ratio};
+    return Rules{focus, focus, plain, plain, from_limb, short_piece, ratio, 1.0};
 }
 
 struct Tier {
@@ -111,11 +114,10 @@ struct Tier {
 // a thousand times tighter (the default keeps its own: within 6e-12 at α = 10).
 constexpr Rules LAW_11 = law_rules(gg::kink_24, gg::kink_limb_24, gg::plain_12, gg::to_limb_16, gg::plain_12, 1.5);
 constexpr Rules LAW_10 = law_rules(gg::kink_20, gg::kink_limb_20, gg::plain_12, gg::to_limb_20, gg::plain_12, 3.0);
-constexpr Rules LAW_8 = law_rules(gg::kink_16, gg::kink_limb_16, gg::plain_8, gg::to_limb_12, gg::plain_8, 2.0);
-constexpr Rules LAW_6 = law_rules(gg::kink_12, gg::kink_limb_12, gg::plain_8, gg::to_limb_12, gg::plain_8, 6.0);
-constexpr Rules LAW_4 = law_rules(gg::kink_10, gg::kink_limb_10, gg::plain_6, gg::to_limb_10, gg::plain_6, 6.0);
-constexpr Rules LAW_3 = law_rules(gg::kink_6, gg::kink_limb_6, gg::plain_4, gg::to_limb_6, gg::plain_4, 2.0);
-constexpr Rules LAW_2 = law_rules(gg::kink_6, gg::kink_limb_6, gg::plain_4, gg::to_limb_6, gg::plain_4, 6.0);
+constexpr Rules LAW_8 = law_rules(gg::kink_16, gg::kink_limb_16, gg::plain_8, gg::to_limb_12, gg::plain_8, 2.0, 1.5);
+constexpr Rules LAW_6 = law_rules(gg::kink_16, gg::kink_limb_16, gg::plain_12, gg::to_limb_16, gg::plain_12, 6.0, 1.5);
+constexpr Rules LAW_4 = law_rules(gg::kink_10, gg::kink_limb_10, gg::plain_6, gg::to_limb_10, gg::plain_6, 3.0, 1.5);
+constexpr Rules LAW_3 = law_rules(gg::kink_6, gg::kink_limb_6, gg::plain_4, gg::to_limb_6, gg::plain_4, 2.0, 1.5);
 
 constexpr Tier TIERS[] = {
     {1e-11, Method{LAW_11, table_rules(gg::kink_24, gg::plain_20, gg::kink_24, gg::plain_12, 1.5), LAW_11, 2.0, 1e-14}},
@@ -124,7 +126,7 @@ constexpr Tier TIERS[] = {
     {1e-6, Method{LAW_6, table_rules(gg::kink_12, gg::plain_8, gg::kink_12, gg::plain_4, 6.0), LAW_10, 1.3, 1e-6}},
     {1e-4, Method{LAW_4, table_rules(gg::kink_10, gg::plain_6, gg::kink_10, gg::plain_4, 6.0), LAW_8, 1.2, 1e-4}},
     {1e-3, Method{LAW_3, table_rules(gg::kink_6, gg::plain_4, gg::kink_10, gg::plain_3, 2.0), LAW_6, 1.2, 1e-3}},
-    {1e-2, Method{LAW_2, table_rules(gg::kink_6, gg::plain_4, gg::kink_6, gg::plain_3, 6.0), LAW_6, 1.2, 1e-2}},
+    {1e-2, Method{LAW_3, table_rules(gg::kink_6, gg::plain_4, gg::kink_6, gg::plain_3, 6.0), LAW_6, 1.2, 1e-2}},
 };
 
 // Slack on `ratio` for the ends of uncut pieces, which reach it up to rounding.
@@ -290,8 +292,9 @@ void side(double length, double scale, double longest, std::span<const Node> fir
           std::span<const Cut> cuts, int first_row, NodeFunction&& node) {
     if (!(length > 0.0)) return;
     // A scale of 0 means no singular point near the focus but the focus
-    // itself (the lens on the limb): the first piece takes a third of the side.
-    if (!(scale > 0.0)) scale = length / rules.ratio;
+    // itself (the lens on the limb): the first piece takes a third of the side,
+    // whatever the growth of the others.
+    if (!(scale > 0.0)) scale = length / 3.0;
     int pieces = 1;
     if (scale < length) {
         pieces = 1 + static_cast<int>(std::ceil(std::log(length / scale) / std::log(rules.ratio)));
@@ -431,7 +434,7 @@ void near_field(double l, double rho, const LimbVariable& v, const Rules& rules,
 
     if (l == 0.0) {
         // The lens at the centre: from the centre (x = 1) to the limb.
-        const double scale = EINSTEIN_REACH * (1.0 - v.at_radius(einstein));
+        const double scale = rules.reach * EINSTEIN_REACH * (1.0 - v.at_radius(einstein));
         const auto cuts = row_cuts(v, radii, 1.0, false);
         side(1.0, scale, v.longest_piece(), rules.plain, rules.to_limb, rules.to_limb, rules, cuts, 0,
              [&](Place p, double w) {
@@ -465,15 +468,15 @@ void near_field(double l, double rho, const LimbVariable& v, const Rules& rules,
                                   : contact_row;
 
         // Inside the contact: x from x_c to the centre, r from l down to 0.
-        const double inner_scale = std::fmin(IMAGE_REACH * x_c,
-                                             EINSTEIN_REACH * (v.at_radius(l - einstein) - x_c));
+        const double inner_scale = rules.reach * std::fmin(IMAGE_REACH * x_c,
+                                                           EINSTEIN_REACH * (v.at_radius(l - einstein) - x_c));
         const auto inner_cuts = row_cuts(v, radii, x_c, true);
         side(one_minus_x_c, inner_scale, v.longest_piece(), rules.kink, rules.kink, rules.plain, rules, inner_cuts,
              inner_row, [&](Place p, double w) { visit(x_c + p.d, p.rem, p.d, w, p.row); });
 
         // Outside it: x from x_c to the limb, r from l up to 1.
-        const double outer_scale = std::fmin(CENTRE_REACH * one_minus_x_c,
-                                             EINSTEIN_REACH * (x_c - v.at_radius(l + einstein)));
+        const double outer_scale = rules.reach * std::fmin(CENTRE_REACH * one_minus_x_c,
+                                                           EINSTEIN_REACH * (x_c - v.at_radius(l + einstein)));
         const auto outer_cuts = row_cuts(v, radii, x_c, false);
         side(x_c, outer_scale, v.longest_piece(), rules.kink, rules.kink_limb, rules.to_limb, rules, outer_cuts,
              contact_row,
@@ -482,7 +485,8 @@ void near_field(double l, double rho, const LimbVariable& v, const Rules& rules,
         // The lens outside the disc: from the limb (x = 0) to the centre. The
         // contact's images lie where μ² = 1 − l² < 0: |t| = √((l − 1)/(l + 1)).
         const double image = v.at(std::sqrt((l - 1.0) / (l + 1.0)));
-        const double scale = std::fmin(IMAGE_REACH * image, EINSTEIN_REACH * v.at_radius(1.0 - einstein));
+        const double scale =
+            rules.reach * std::fmin(IMAGE_REACH * image, EINSTEIN_REACH * v.at_radius(1.0 - einstein));
         const auto cuts = row_cuts(v, radii, 0.0, true);
         const int last_row = radii.empty() ? 0 : static_cast<int>(radii.size()) - 2;
         side(1.0, scale, v.longest_piece(), rules.from_limb, rules.from_limb, rules.plain, rules, cuts, last_row,

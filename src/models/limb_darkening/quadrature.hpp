@@ -23,6 +23,7 @@ struct Rules {
     std::span<const graded_gauss::Node> from_limb;    // the limb as focus (l ≥ 1) → smooth end
     std::span<const graded_gauss::Node> short_piece;  // a piece cut by a table row, short beside its distance to the focus
     double ratio;                                     // largest ratio of successive piece ends
+    double reach;                                     // the first piece's length, in units of the default's
 };
 
 // How a magnification is computed to one relative accuracy: the rules of a
