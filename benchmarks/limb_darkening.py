@@ -235,6 +235,17 @@ def build_cases(reference: Reference, quick: bool) -> list[Case]:
     return cases
 
 
+DIAL = (1e-11, 1e-10, 1e-8, 1e-6, 1e-4, 1e-3, 1e-2)
+
+
+def dial_cases(reference: Reference, quick: bool) -> list[Case]:
+    """lumevaro's linear-law case at every accuracy of the dial."""
+    l = uniform_separations(0.0, 3.0, 100 if quick else VALUES, seed=1)
+    points = [(x, a) for x, a in reference[("linear", (LINEAR,), 0.1)] if x <= 3.0]
+    return [Case("dial", f"{rtol:g}", lumevaro_law(0.1, "linear", [LINEAR], rtol), l,
+                 worst_error(points, lumevaro_law(0.1, "linear", [LINEAR], rtol))) for rtol in DIAL]
+
+
 def whole_reference(reference: Reference, rtol: float) -> str:
     """lumevaro's worst relative error over every reference point at rtol."""
     tables = load_tables()
@@ -301,8 +312,9 @@ def main(argv: Sequence[str] | None = None) -> None:
     rounds = 3 if options.quick else options.rounds
 
     cases = build_cases(load_reference(), options.quick)
+    dial = dial_cases(load_reference(), options.quick)
     for _ in range(rounds):
-        for case in cases:
+        for case in cases + dial:
             case.time_once()
 
     linear_inside = next(c for c in cases if c.code == "lumevaro").microseconds()
@@ -325,13 +337,18 @@ def main(argv: Sequence[str] | None = None) -> None:
             time_text += f" ({case.microseconds() / linear_inside:.2f}× linear)"
         print(f"| {case.group} | {case.code} | {time_text} | {case.accuracy} |")
     print_targets(cases)
+    print(f"\nThe accuracy dial, linear {LINEAR}, rho = 0.1, l in [0, 3] (same rounds):\n")
+    print("| rtol | µs per value | worst relative error (reference points) |")
+    print("|---|---|---|")
+    for case in dial:
+        print(f"| {case.code} | {case.microseconds():.3g} | {case.accuracy} |")
     tabulated = {case.rows: case.microseconds() for case in cases if case.rows}
     if 10 in tabulated and 1000 in tabulated:
         per_row = 1e3 * (tabulated[1000] - tabulated[10]) / 990
         print(f"\nTabulated form: {per_row:.3g} ns per value for each row added "
               f"(from 10 to 1000 rows).")
     print()
-    for rtol in (1e-11, 1e-10, 1e-8, 1e-6, 1e-4, 1e-3, 1e-2):
+    for rtol in DIAL:
         print("- " + whole_reference(load_reference(), rtol))
 
 
