@@ -28,8 +28,8 @@ struct Rules {
 
 // How a magnification is computed to one relative accuracy: the rules of a
 // law's and of a table's quadrature, where the far-field series takes over
-// and where it stops. A power-2 profile of α > BRIGHT_CORE_ALPHA, whose bright
-// core is 1/√α wide, takes the rules `core`.
+// and where it stops. A profile with a term μ^b, b > BRIGHT_CORE_ALPHA
+// (power-2 of large α, whose bright core is 1/√α wide), takes the rules `core`.
 struct Method {
     Rules law;
     Rules table;
