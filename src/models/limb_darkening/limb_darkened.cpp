@@ -462,7 +462,9 @@ Checked<std::vector<Magnifications>> limb_darkened_magnification_bands(Separatio
     std::vector<limb_darkening::RadialProfile> profiles;
     for (const std::vector<double>& band : bands) profiles.emplace_back(named, band);
     limb_darkening::Bands engine(std::move(profiles), rtol);
-    std::vector<Magnifications> magnifications(bands.size(), Magnifications(l.size()));
+    // Sized, not copied (see sized_gradient).
+    std::vector<Magnifications> magnifications(bands.size());
+    for (Magnifications& band : magnifications) band = Magnifications(l.size());
     std::vector<double> values(bands.size());
     for (std::size_t i = 0; i < l.size(); ++i) {
         engine.magnifications(l[i], rho, values);
