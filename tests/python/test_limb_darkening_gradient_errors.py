@@ -93,37 +93,37 @@ def check_gradient(result, n, count):
         check_lists(d, n, finite=False)
 
 
+def agrees_with_the_value_function(gradient, value_function, args, counted):
+    """The gradient's value is the value function's, to the bit, with one
+    derivative list per item of args[counted], or both refuse the arguments
+    alike."""
+    kind, got = outcome(gradient, *args)
+    value_kind, value = outcome(value_function, *args)
+    assert kind == value_kind, (got, value)
+    if kind == "value":
+        check_gradient(got, len(args[0]), len(args[counted]))
+        assert got[0] == value
+    else:
+        assert got == value
+
+
 @given(l=separations, re=numbers, rstar=numbers, data=st.data())
 @examples(300)
 def test_law_gradient_gives_its_shape_or_the_value_function_s_refusal(l, re, rstar, data):
     law = data.draw(law_names)
     coefficients = data.draw(coefficient_lists(law))
-    kind, got = outcome(lumevaro.limb_darkened_magnification_gradient, l, re, rstar, law,
-                        coefficients)
-    value_kind, value = outcome(lumevaro.limb_darkened_magnification, l, re, rstar, law,
-                                coefficients)
-    assert kind == value_kind, (got, value)
-    if kind == "value":
-        check_gradient(got, len(l), len(coefficients))
-        assert got[0] == value
-    else:
-        assert got == value
+    agrees_with_the_value_function(lumevaro.limb_darkened_magnification_gradient,
+                                   lumevaro.limb_darkened_magnification, (l, re, rstar, law, coefficients),
+                                   counted=4)
 
 
 @given(l=separations, re=numbers, rstar=numbers, table=table_columns())
 @examples(300)
 def test_table_gradient_gives_its_shape_or_the_value_function_s_refusal(l, re, rstar, table):
     bl, bf = table
-    kind, got = outcome(lumevaro.tabulated_limb_darkened_magnification_gradient, l, re, rstar,
-                        bl, bf)
-    value_kind, value = outcome(lumevaro.tabulated_limb_darkened_magnification, l, re, rstar,
-                                bl, bf)
-    assert kind == value_kind, (got, value)
-    if kind == "value":
-        check_gradient(got, len(l), len(bf))
-        assert got[0] == value
-    else:
-        assert got == value
+    agrees_with_the_value_function(lumevaro.tabulated_limb_darkened_magnification_gradient,
+                                   lumevaro.tabulated_limb_darkened_magnification, (l, re, rstar, bl, bf),
+                                   counted=4)
 
 
 @given(l=separations, re=numbers, rstar=numbers, data=st.data())
