@@ -136,7 +136,8 @@ def ring_sum_magnification(l: float, rho: float) -> float:
 
 def limb_darkened_magnification(l: Sequence[float], rho: float) -> list[float]:
     """Magnification of the limb-darkened source at each separation (source radii)."""
-    return lumevaro.limb_darkened_magnification(l, 1.0, rho, "linear", [LIMB_DARKENING])
+    values: list[float] = lumevaro.limb_darkened_magnification(l, 1.0, rho, "linear", [LIMB_DARKENING]).tolist()
+    return values
 
 
 def light_curve(times: Sequence[float], u0: float, te: float, rho: float) -> Curve:

@@ -28,12 +28,14 @@
 #include <utility>
 
 #include "boundary/arguments.hpp"
+#include "boundary/arrays.hpp"
 #include "boundary/conversion.hpp"
 #include "boundary/function.hpp"
 #include "boundary/pyerr.hpp"
 #include "boundary/reference.hpp"
 #include "boundary/trampoline.hpp"
 #include "models/internal_failure.hpp"
+#include "models/light_curve.hpp"
 #include "models/limb_darkening.hpp"
 #include "models/models.hpp"
 
@@ -89,9 +91,10 @@ constexpr const char* LIMB_DARKENED_DOC =
     "\n"
     "Parameters\n"
     "----------\n"
-    "l : sequence of float\n"
+    "l : array_like of float, any shape\n"
     "    Lens-source separations in source radii (l = 1: the lens on the limb),\n"
-    "    finite and >= 0.\n"
+    "    finite and >= 0: a number, a (nested) list, or an array of any real\n"
+    "    dtype.\n"
     "re, rstar : float\n"
     "    Einstein radius and source radius in one unit, finite and > 0; only\n"
     "    rho = rstar/re enters (1e-50 <= rho <= 1e50).\n"
@@ -107,7 +110,7 @@ constexpr const char* LIMB_DARKENED_DOC =
     "\n"
     "Returns\n"
     "-------\n"
-    "list of float\n"
+    "numpy.ndarray of float64, shape of l\n"
     "    The magnification at each separation.\n"
     "\n"
     "Accuracy: within rtol relative for rho from 1e-4 to 1e3 (measured worst\n"
@@ -128,7 +131,7 @@ constexpr const char* TABULATED_LIMB_DARKENED_DOC =
     "\n"
     "Parameters\n"
     "----------\n"
-    "l : sequence of float\n"
+    "l : array_like of float, any shape\n"
     "    Lens-source separations in source radii, finite and >= 0.\n"
     "re, rstar : float\n"
     "    Einstein radius and source radius in one unit, finite and > 0; only\n"
@@ -144,7 +147,7 @@ constexpr const char* TABULATED_LIMB_DARKENED_DOC =
     "\n"
     "Returns\n"
     "-------\n"
-    "list of float\n"
+    "numpy.ndarray of float64, shape of l\n"
     "    The magnification at each separation.\n"
     "\n"
     "Accuracy: within rtol relative for the piecewise-linear profile. The\n"
@@ -170,17 +173,17 @@ constexpr const char* LIMB_DARKENED_GRADIENT_DOC =
     "\n"
     "Returns\n"
     "-------\n"
-    "(a, da_du, da_drho, da_dcoefficients) : tuple\n"
-    "    a : list of float, the magnifications.\n"
-    "    da_du : list of float, dA/du at fixed rho, u = l*rho the separation\n"
-    "        in Einstein radii (rho = rstar/re); 0 at l = 0.\n"
-    "    da_drho : list of float, dA/drho at fixed u.\n"
-    "    da_dcoefficients : list of lists of float, one list per coefficient\n"
-    "        (power-2: c, then alpha), dA/dc at each separation.\n"
+    "(a, da_du, da_drho, da_dcoefficients) : tuple of numpy.ndarray\n"
+    "    a : the magnifications, shape of l.\n"
+    "    da_du : dA/du at fixed rho, u = l*rho the separation in Einstein\n"
+    "        radii (rho = rstar/re); 0 at l = 0. Shape of l.\n"
+    "    da_drho : dA/drho at fixed u. Shape of l.\n"
+    "    da_dcoefficients : dA/dc, shape (number of coefficients, *l.shape),\n"
+    "        one row per coefficient (power-2: c, then alpha).\n"
     "\n"
-    "For a fit in (t0, u0, tE, rho) with u = sqrt(u0**2 + tau**2), tau =\n"
-    "(t - t0)/tE: dA/dt0 = -da_du*tau/(u*tE), dA/du0 = da_du*u0/u, dA/dtE =\n"
-    "-da_du*tau**2/(u*tE), dA/drho = da_drho.\n"
+    "For a source on a straight line, light_curve_jacobian gives the\n"
+    "derivatives in (t0, u0, tE, rho) directly, correct at u = 0 and on the\n"
+    "limb.\n"
     "\n"
     "Accuracy: within max(2 rtol, 1e-8) of high-precision references (3e-9\n"
     "at the default), relative to |dA| + A/rho for the u and rho derivatives\n"
@@ -207,9 +210,9 @@ constexpr const char* TABULATED_LIMB_DARKENED_GRADIENT_DOC =
     "\n"
     "Returns\n"
     "-------\n"
-    "(a, da_du, da_drho, da_dbf) : tuple\n"
-    "    Lists of float as long as l; da_dbf holds one list per row of the\n"
-    "    table.\n"
+    "(a, da_du, da_drho, da_dbf) : tuple of numpy.ndarray\n"
+    "    a, da_du and da_drho of the shape of l; da_dbf of shape\n"
+    "    (len(bf), *l.shape), one row per radius of the table.\n"
     "\n"
     "Accuracy: as limb_darkened_magnification_gradient.\n"
     "\n"
@@ -235,11 +238,144 @@ constexpr const char* LIMB_DARKENED_BANDS_DOC =
     "\n"
     "Returns\n"
     "-------\n"
-    "list of lists of float\n"
-    "    One list per band, each equal to the bit to limb_darkened_magnification\n"
+    "numpy.ndarray of float64, shape (len(bands), *l.shape)\n"
+    "    One row per band, each equal to the bit to limb_darkened_magnification\n"
     "    with that band's coefficients.\n"
     "\n"
     "Raises ValueError naming the argument (and index) for any bad value.\n";
+
+constexpr const char* LIMB_DARKENED_BANDS_GRADIENT_DOC =
+    "limb_darkened_magnification_bands_gradient(l, re, rstar, law, bands, *, rtol=1e-10)\n--\n\n"
+    "Limb-darkened magnification with its exact derivatives in several bands.\n"
+    "\n"
+    "limb_darkened_magnification_gradient for every band at once: the uniform\n"
+    "discs of the quadrature and their derivatives depend only on the geometry\n"
+    "and are evaluated once for all bands.\n"
+    "\n"
+    "Parameters\n"
+    "----------\n"
+    "l, re, rstar, law, rtol :\n"
+    "    As for limb_darkened_magnification.\n"
+    "bands : sequence of sequences of float\n"
+    "    The law's coefficients for each band, as limb_darkened_magnification_bands\n"
+    "    takes them.\n"
+    "\n"
+    "Returns\n"
+    "-------\n"
+    "(a, da_du, da_drho, da_dcoefficients) : tuple of numpy.ndarray\n"
+    "    a, da_du, da_drho : shape (len(bands), *l.shape).\n"
+    "    da_dcoefficients : shape (len(bands), number of coefficients, *l.shape).\n"
+    "    Each band equals limb_darkened_magnification_gradient for that band\n"
+    "    alone, to the bit.\n"
+    "\n"
+    "Raises ValueError naming the argument (and index) for any bad value.\n";
+
+// The light curves' shared description of their arguments.
+#define LUMEVARO_LIGHT_CURVE_PARAMETERS                                                          \
+    "Parameters\n"                                                                               \
+    "----------\n"                                                                               \
+    "t : array_like of float, any shape\n"                                                       \
+    "    Times, finite, in any unit (days, say).\n"                                              \
+    "t0 : array_like of float\n"                                                                 \
+    "    Time of closest approach, in the unit of t.\n"                                          \
+    "u0 : array_like of float\n"                                                                 \
+    "    Impact parameter in Einstein radii, of either sign (A is even in u0).\n"              \
+    "tE : array_like of float\n"                                                                 \
+    "    Einstein timescale, in the unit of t, finite and > 0.\n"                                \
+    "rho : array_like of float\n"                                                                \
+    "    Source radius in Einstein radii, 1e-50 to 1e50.\n"                                      \
+    "    t, t0, u0, tE and rho broadcast together (numpy's rules): scalars\n"                    \
+    "    give the shape of t, arrays a grid of light curves.\n"                                  \
+    "law : str\n"                                                                                \
+    "    A limb-darkening law as limb_darkened_magnification names them, or\n"                  \
+    "    'table' for a tabulated brightness profile (see radii).\n"                             \
+    "coefficients : array_like of float, shape (n,) or (bands, n)\n"                            \
+    "    The law's n coefficients, as limb_darkened_magnification takes them;\n"                \
+    "    with two dimensions, one row per band (all bands computed in one\n"                     \
+    "    pass, sharing every disc). For law 'table', the brightness at each\n"                   \
+    "    of the radii (any scale; finite, >= 0, not all zero).\n"                               \
+    "rtol : float, keyword only\n"                                                               \
+    "    The relative accuracy asked for, from 1e-11 to 0.01 (default 1e-10).\n"                 \
+    "radii : sequence of float, keyword only\n"                                                  \
+    "    For law 'table' only: the radii of the brightnesses, in source radii,\n"               \
+    "    strictly ascending from exactly 0 to exactly 1.\n"
+
+#define LUMEVARO_LIGHT_CURVE_MODEL                                                               \
+    "The source moves on a straight line past the lens: at time t its\n"                         \
+    "separation from the lens, in Einstein radii, is\n"                                          \
+    "\n"                                                                                         \
+    "    u = sqrt(u0**2 + tau**2),  tau = (t - t0)/tE,\n"                                       \
+    "\n"                                                                                         \
+    "and A(t) is limb_darkened_magnification(u/rho, 1, rho, law,\n"                              \
+    "coefficients), to the bit, wherever u/rho is finite (A = 1 beyond).\n"
+
+constexpr const char* LIGHT_CURVE_DOC =
+    "light_curve(t, t0, u0, tE, rho, law, coefficients, *, rtol=1e-10, radii=None)\n--\n\n"
+    "Magnification of a limb-darkened source moving past a point lens.\n"
+    "\n"
+    LUMEVARO_LIGHT_CURVE_MODEL
+    "For parallax, orbital motion or any other trajectory, compute u yourself\n"
+    "and call limb_darkened_magnification(u/rho, 1, rho, ...).\n"
+    "\n"
+    LUMEVARO_LIGHT_CURVE_PARAMETERS
+    "\n"
+    "Returns\n"
+    "-------\n"
+    "numpy.ndarray of float64\n"
+    "    The magnification, of the broadcast shape S of t, t0, u0, tE and rho;\n"
+    "    (bands, *S) for coefficients of two dimensions.\n"
+    "\n"
+    "Accuracy: that of limb_darkened_magnification at rtol.\n"
+    "\n"
+    "Raises ValueError naming the argument (and index) for any bad value.\n"
+    "\n"
+    "Example\n"
+    "-------\n"
+    ">>> import numpy as np, lumevaro\n"
+    ">>> t = np.linspace(-1.0, 1.0, 5)\n"
+    ">>> a = lumevaro.light_curve(t, 0.0, 0.01, 20.0, 0.05, 'linear', [0.6])\n"
+    ">>> a.shape\n"
+    "(5,)\n";
+
+constexpr const char* LIGHT_CURVE_JACOBIAN_DOC =
+    "light_curve_jacobian(t, t0, u0, tE, rho, law, coefficients, *, rtol=1e-10, radii=None)\n--\n\n"
+    "Light curve with its exact Jacobian in the event's parameters.\n"
+    "\n"
+    LUMEVARO_LIGHT_CURVE_MODEL
+    "Its derivatives come from limb_darkened_magnification_gradient's (exact,\n"
+    "not finite differences) by the chain rule, with dA/du at fixed rho:\n"
+    "\n"
+    "    dA/dt0 = -dA/du (tau/u)/tE,  dA/dtE = tau dA/dt0,  dA/du0 = dA/du (u0/u),\n"
+    "\n"
+    "and dA/drho, dA/dc the magnification's own. Where tau/u or u0/u is 0 the\n"
+    "term is 0, also at u = 0 and on the limb (u = rho), where A is stationary\n"
+    "along it; elsewhere on the limb the derivatives in u0, tE, t0 and rho are\n"
+    "infinite (signed), never NaN, for a law bright at the limb.\n"
+    "\n"
+    LUMEVARO_LIGHT_CURVE_PARAMETERS
+    "\n"
+    "Returns\n"
+    "-------\n"
+    "(a, jacobian) : tuple of numpy.ndarray\n"
+    "    a : the magnification, of the broadcast shape S ((bands, *S) for\n"
+    "        coefficients of two dimensions), equal to light_curve's to the bit.\n"
+    "    jacobian : shape (*a.shape, 4 + n), its last axis the derivatives\n"
+    "        dA/d(t0, u0, tE, rho, coefficient 0, coefficient 1, ...); for law\n"
+    "        'table' the coefficients are the brightnesses.\n"
+    "\n"
+    "Accuracy: the derivatives within max(2 rtol, 1e-8) of high-precision\n"
+    "references in the measure of limb_darkened_magnification_gradient, carried\n"
+    "through the chain rule exactly.\n"
+    "\n"
+    "Raises ValueError naming the argument (and index) for any bad value.\n"
+    "\n"
+    "Example\n"
+    "-------\n"
+    ">>> import numpy as np, lumevaro\n"
+    ">>> t = np.linspace(-1.0, 1.0, 5)\n"
+    ">>> a, jac = lumevaro.light_curve_jacobian(t, 0.0, 0.01, 20.0, 0.05, 'linear', [0.6])\n"
+    ">>> jac.shape\n"
+    "(5, 5)\n";
 
 constexpr auto MODULE_FUNCTIONS = std::make_tuple(
     module_function("witt_mao_magnification", {"l", "re", "rstar"},
@@ -275,7 +411,13 @@ constexpr auto MODULE_FUNCTIONS = std::make_tuple(
     module_function("tabulated_limb_darkened_magnification_gradient", {"l", "re", "rstar", "bl", "bf", "rtol"},
                     TABULATED_LIMB_DARKENED_GRADIENT_DOC, tabulated_limb_darkened_magnification_gradient),
     module_function("limb_darkened_magnification_bands", {"l", "re", "rstar", "law", "bands", "rtol"},
-                    LIMB_DARKENED_BANDS_DOC, limb_darkened_magnification_bands));
+                    LIMB_DARKENED_BANDS_DOC, limb_darkened_magnification_bands),
+    module_function("limb_darkened_magnification_bands_gradient", {"l", "re", "rstar", "law", "bands", "rtol"},
+                    LIMB_DARKENED_BANDS_GRADIENT_DOC, limb_darkened_magnification_bands_gradient),
+    module_function("light_curve", {"t", "t0", "u0", "tE", "rho", "law", "coefficients", "rtol", "radii"},
+                    LIGHT_CURVE_DOC, light_curve),
+    module_function("light_curve_jacobian", {"t", "t0", "u0", "tE", "rho", "law", "coefficients", "rtol", "radii"},
+                    LIGHT_CURVE_JACOBIAN_DOC, light_curve_jacobian));
 
 // The functions of the original set, whose docstrings are the bare text
 // signature.
@@ -446,6 +588,8 @@ PyResult<Owned> make_module() {
 
     if (PyObject* cached = module_cell.get()) return Owned::borrow(cached);
 
+    // The array functions take and give numpy arrays.
+    if (MaybeError error = boundary::import_numpy()) return *std::move(error);
     Owned module = Owned::steal(PyModule_Create2(&module_definition, PYTHON_API_VERSION_1013));
     if (!module) return PyErr::fetch();
     if (MaybeError error = module_body(module.get())) return *std::move(error);

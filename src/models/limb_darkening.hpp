@@ -17,6 +17,7 @@
 #include <string>
 #include <vector>
 
+#include "models/array.hpp"
 #include "models/checked.hpp"
 #include "models/models.hpp"
 
@@ -34,37 +35,45 @@ struct Accuracy {
 };
 
 // The magnifications with their derivatives at each separation: in u = lρ
-// at fixed ρ, in ρ at fixed u, and in each coefficient (d_coefficients[k][i]
-// for coefficient k at separation i; for a table, each brightness bf[k]).
+// at fixed ρ, in ρ at fixed u, and in each coefficient (for a table, each
+// brightness bf[k]). a, d_u and d_rho have the separations' shape (with a
+// leading axis of bands for the bands functions); d_coefficients has one
+// more axis, of the coefficients, before the separations'.
 struct MagnificationGradient {
-    Magnifications a;
-    Magnifications d_u;
-    Magnifications d_rho;
-    std::vector<Magnifications> d_coefficients;
+    Array a;
+    Array d_u;
+    Array d_rho;
+    Array d_coefficients;
 };
 
-Checked<Magnifications> limb_darkened_magnification(Separations l, double re, double rstar, std::string law,
-                                                    std::vector<double> coefficients, Accuracy accuracy = {});
+// Separations l of any shape; results of that shape.
+Checked<Array> limb_darkened_magnification(Array l, double re, double rstar, std::string law,
+                                           std::vector<double> coefficients, Accuracy accuracy = {});
 
-Checked<Magnifications> tabulated_limb_darkened_magnification(Separations l, double re, double rstar,
-                                                              std::vector<double> bl,
-                                                              std::vector<double> bf, Accuracy accuracy = {});
+Checked<Array> tabulated_limb_darkened_magnification(Array l, double re, double rstar, std::vector<double> bl,
+                                                     std::vector<double> bf, Accuracy accuracy = {});
 
-Checked<MagnificationGradient> limb_darkened_magnification_gradient(Separations l, double re, double rstar,
+Checked<MagnificationGradient> limb_darkened_magnification_gradient(Array l, double re, double rstar,
                                                                     std::string law,
                                                                     std::vector<double> coefficients,
                                                                     Accuracy accuracy = {});
 
-Checked<MagnificationGradient> tabulated_limb_darkened_magnification_gradient(Separations l, double re,
-                                                                              double rstar,
+Checked<MagnificationGradient> tabulated_limb_darkened_magnification_gradient(Array l, double re, double rstar,
                                                                               std::vector<double> bl,
                                                                               std::vector<double> bf,
                                                                               Accuracy accuracy = {});
 
-// One list of magnifications per band, each band a law's coefficients.
-Checked<std::vector<Magnifications>> limb_darkened_magnification_bands(Separations l, double re,
-                                                                       double rstar, std::string law,
-                                                                       std::vector<std::vector<double>> bands,
-                                                                       Accuracy accuracy = {});
+// One array of magnifications per band, each band a law's coefficients:
+// shape (bands, *l.shape).
+Checked<Array> limb_darkened_magnification_bands(Array l, double re, double rstar, std::string law,
+                                                 std::vector<std::vector<double>> bands, Accuracy accuracy = {});
+
+// The bands' magnifications with their derivatives: a, d_u and d_rho of
+// shape (bands, *l.shape), d_coefficients (bands, coefficients, *l.shape),
+// each band the one-band gradient's to the bit.
+Checked<MagnificationGradient> limb_darkened_magnification_bands_gradient(Array l, double re, double rstar,
+                                                                          std::string law,
+                                                                          std::vector<std::vector<double>> bands,
+                                                                          Accuracy accuracy = {});
 
 }  // namespace lumevaro

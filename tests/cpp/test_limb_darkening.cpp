@@ -31,17 +31,17 @@ namespace {
 
 std::vector<double> magnify(const std::vector<double>& l, double rho, const char* law,
                             std::vector<double> coefficients) {
-    Checked<Magnifications> result = limb_darkened_magnification(l, 1.0, rho, law, std::move(coefficients));
+    Checked<Array> result = limb_darkened_magnification(l, 1.0, rho, law, std::move(coefficients));
     EXPECT_TRUE(result) << result.message();
-    return result ? result.value() : std::vector<double>(l.size(), NaN);
+    return result ? result.value().values() : std::vector<double>(l.size(), NaN);
 }
 
 std::vector<double> magnify_table(const std::vector<double>& l, double rho, std::vector<double> bl,
                                   std::vector<double> bf) {
-    Checked<Magnifications> result =
+    Checked<Array> result =
         tabulated_limb_darkened_magnification(l, 1.0, rho, std::move(bl), std::move(bf));
     EXPECT_TRUE(result) << result.message();
-    return result ? result.value() : std::vector<double>(l.size(), NaN);
+    return result ? result.value().values() : std::vector<double>(l.size(), NaN);
 }
 
 const std::vector<double> SEPARATIONS = {0.0,         1e-9,  1e-3,          0.3,   0.9, 1.0 - 1e-9,
@@ -292,7 +292,7 @@ TEST(Tabulated, AFlatTableIsTheUniformLawAndAFineOneTheLaw) {
 }
 
 TEST(Arguments, EveryBadValueIsNamed) {
-    auto message = [](Checked<Magnifications> result) { return result ? std::string() : result.message(); };
+    auto message = [](Checked<Array> result) { return result ? std::string() : result.message(); };
     EXPECT_EQ(message(limb_darkened_magnification({0.5, -1.0}, 1.0, 0.1, "linear", {0.6})),
               "l[1] must be a finite separation of at least 0 source radii, got -1.0");
     EXPECT_EQ(message(limb_darkened_magnification({0.5}, 1.0, 0.1, "quadratic", {0.6})),

@@ -62,7 +62,7 @@ public:
         }
         for (const double v : outcome.value()) add(v);
     }
-    void add(const Checked<Magnifications>& outcome) {
+    void add(const Checked<Array>& outcome) {
         if (!outcome) {
             add(std::string_view(outcome.message()));
             return;
@@ -184,12 +184,12 @@ std::vector<Entry> digests() {
                         {"quadratic", {0.4, 0.2}}, {"square-root", {0.3, 0.4}},
                         {"logarithmic", {0.5, 0.2}}, {"power-2", {0.6, 0.7}},
                         {"claret", {0.5, 0.2, 0.1, -0.05}}};
+    // The arrays' values in order (the coefficient derivatives, and the
+    // bands, row after row).
     auto gradient_lists = [](const MagnificationGradient& g) {
-        std::vector<Magnifications> lists{g.a, g.d_u, g.d_rho};
-        lists.insert(lists.end(), g.d_coefficients.begin(), g.d_coefficients.end());
-        return lists;
+        return std::vector<Magnifications>{g.a.values(), g.d_u.values(), g.d_rho.values(), g.d_coefficients.values()};
     };
-    auto same = [](const std::vector<Magnifications>& lists) { return lists; };
+    auto same = [](const Array& rows) { return std::vector<Magnifications>{rows.values()}; };
     Digest limb_darkened, tabulated, gradient, tabulated_gradient, bands;
     // Every accuracy tier's rules and series, at the default and three others.
     for (const Accuracy accuracy : {Accuracy{}, Accuracy{1e-3}, Accuracy{1e-6}, Accuracy{1e-11}}) {

@@ -53,9 +53,9 @@ Results everything() {
     const auto append = [&all](const std::vector<double>& values) {
         all.insert(all.end(), values.begin(), values.end());
     };
-    const auto checked = [&outcome, &append](const Checked<Magnifications>& result) {
+    const auto checked = [&outcome, &append](const Checked<Array>& result) {
         if (result) {
-            append(result.value());
+            append(result.value().values());
         } else {
             outcome.messages.push_back(result.message());
         }
@@ -69,11 +69,10 @@ Results everything() {
         for (const std::vector<double>& values : lists(result.value())) append(values);
     };
     const auto gradient_lists = [](const MagnificationGradient& g) {
-        std::vector<std::vector<double>> lists{g.a, g.d_u, g.d_rho};
-        lists.insert(lists.end(), g.d_coefficients.begin(), g.d_coefficients.end());
-        return lists;
+        return std::vector<std::vector<double>>{g.a.values(), g.d_u.values(), g.d_rho.values(),
+                                                g.d_coefficients.values()};
     };
-    const auto same = [](const std::vector<Magnifications>& lists) { return lists; };
+    const auto same = [](const Array& rows) { return std::vector<std::vector<double>>{rows.values()}; };
     for (const auto& [law, coefficients] : LAWS) {
         checked(limb_darkened_magnification(l, 1.0, 0.05, law, coefficients));
         checked(limb_darkened_magnification(l, 1.0, 20.0, law, coefficients));

@@ -40,6 +40,7 @@
 #include "elliptic/carlson.hpp"
 #include "elliptic/legendre.hpp"
 #include "models/internal_failure.hpp"
+#include "models/light_curve.hpp"
 #include "models/limb_darkening.hpp"
 #include "models/limb_darkening/profile.hpp"
 #include "models/limb_darkening/uniform_disc.hpp"
@@ -592,14 +593,14 @@ void require_gradient(const Values& values, const Gradient& gradient, const std:
     if (!gradient) return;
     const MagnificationGradient& g = gradient.value();
     require(g.a == values, call, "the gradient's values differ from the value function's");
-    require(g.d_coefficients.size() == coefficients, call, "not one derivative list per coefficient");
+    require(g.d_coefficients.shape()[0] == coefficients, call, "not one derivative list per coefficient");
     for (std::size_t i = 0; i < l.size(); ++i) {
         for (const double d : {g.d_u[i], g.d_rho[i]}) {
             require(std::isfinite(d) || (l[i] == 1.0 && !std::isnan(d)), call, "a geometric derivative is not finite");
         }
-        for (const auto& d : g.d_coefficients) {
-            require(std::isfinite(d[i]) || (may_overflow && !std::isnan(d[i])), call,
-                    "a coefficient derivative is not finite");
+        for (std::size_t k = 0; k < coefficients; ++k) {
+            const double d = g.d_coefficients.slice(k)[i];
+            require(std::isfinite(d) || (may_overflow && !std::isnan(d)), call, "a coefficient derivative is not finite");
         }
     }
 }
@@ -630,7 +631,7 @@ void fuzz_limb_darkened(Input& in) {
     const Accuracy asked = accuracy(in);
     const std::string call = describe("limb_darkened_magnification", {re, rstar, asked.rtol}) + " law='" + law +
                              "' coefficients=" + describe_list(coefficients) + " l=" + describe_list(l);
-    const Checked<Magnifications> result = limb_darkened_magnification(l, re, rstar, law, coefficients, asked);
+    const Checked<Array> result = limb_darkened_magnification(l, re, rstar, law, coefficients, asked);
     if (!result) {
         require_named(result.message(), call);
         return;
@@ -647,11 +648,23 @@ void fuzz_limb_darkened(Input& in) {
     }
     require_gradient(result.value(), limb_darkened_magnification_gradient(l, re, rstar, law, coefficients, asked),
                      l, coefficients.size(), call);
-    const Checked<std::vector<Magnifications>> bands =
+    const Checked<Array> bands =
         limb_darkened_magnification_bands(l, re, rstar, law, {coefficients, coefficients}, asked);
-    require(bands && bands.value().size() == 2 && bands.value()[0] == result.value() &&
-                bands.value()[1] == result.value(),
+    require(bands && bands.value().shape()[0] == 2 && bands.value().row(0) == result.value().values() &&
+                bands.value().row(1) == result.value().values(),
             call, "a band differs from the one-band call");
+    const Checked<MagnificationGradient> one = limb_darkened_magnification_gradient(l, re, rstar, law, coefficients,
+                                                                                  asked);
+    const Checked<MagnificationGradient> both =
+        limb_darkened_magnification_bands_gradient(l, re, rstar, law, {coefficients, coefficients}, asked);
+    require(one && both, call, "the bands' gradient refuses what the one-band gradient takes");
+    for (std::size_t b = 0; b < 2; ++b) {
+        const MagnificationGradient& g = both.value();
+        require(g.a.row(b) == one.value().a.values() && g.d_u.row(b) == one.value().d_u.values() &&
+                    g.d_rho.row(b) == one.value().d_rho.values() &&
+                    g.d_coefficients.row(b) == one.value().d_coefficients.values(),
+                call, "a band's gradient differs from the one-band gradient");
+    }
 }
 
 void fuzz_tabulated_limb_darkened(Input& in) {
@@ -674,7 +687,7 @@ void fuzz_tabulated_limb_darkened(Input& in) {
     const Accuracy asked = accuracy(in);
     const std::string call = describe_table("tabulated_limb_darkened_magnification", re, rstar, l, Table{bl, bf}) +
                              " " + describe("rtol", {asked.rtol});
-    const Checked<Magnifications> result = tabulated_limb_darkened_magnification(l, re, rstar, bl, bf, asked);
+    const Checked<Array> result = tabulated_limb_darkened_magnification(l, re, rstar, bl, bf, asked);
     if (!result) {
         require_named(result.message(), call);
         return;
@@ -692,8 +705,47 @@ void fuzz_tabulated_limb_darkened(Input& in) {
                      l, bl.size(), call, brightest < 1e-280 || largest > 1e-8 * DBL_MAX * brightest);
 }
 
+// A light curve: refused by name, or the magnification at u/ρ to the bit
+// (1 where u/ρ overflows) with a Jacobian that is never NaN.
+void fuzz_light_curve(Input& in) {
+    static constexpr const char* NAMES[] = {"linear", "quadratic", "power-2", "claret", "table"};
+    const char* law = NAMES[in.byte() % std::size(NAMES)];
+    const std::vector<double> t = in.list(MOST_SEPARATIONS / 4);
+    const double t0 = in.real(), u0 = in.real(), tE = in.real(), rho = in.real();
+    const std::vector<double> coefficients = in.list(5);
+    const std::vector<double> radii = in.list(5);
+    const Accuracy asked = accuracy(in);
+    const std::string call = describe("light_curve_jacobian", {t0, u0, tE, rho, asked.rtol}) + " law='" + law +
+                             "' coefficients=" + describe_list(coefficients) + " t=" + describe_list(t);
+    const bool table = std::string_view(law) == "table";
+    const auto scalar = [](double x) { return Array(Shape{}, {x}); };
+    const Checked<LightCurveJacobian> result =
+        light_curve_jacobian(t, scalar(t0), scalar(u0), scalar(tE), scalar(rho), law, coefficients, asked,
+                             table ? TableRadii{radii} : TableRadii{});
+    if (!result) {
+        static constexpr std::string_view NAMES_OF_ARGUMENTS[] = {"t[", "t0 ", "u0,", "tE,", "rho,", "law ",
+                                                                  "the '", "coefficients", "radii", "rtol"};
+        bool named = false;
+        for (std::string_view name : NAMES_OF_ARGUMENTS) named = named || result.message().rfind(name, 0) == 0;
+        require(named, call, "rejects an argument without naming it: " + result.message());
+        return;
+    }
+    const LightCurveJacobian& j = result.value();
+    require(j.a.size() == t.size() && j.jacobian.size() == t.size() * (4 + coefficients.size()), call,
+            "the result's shape differs from t's");
+    for (const double d : j.jacobian) require(!std::isnan(d), call, "a derivative is NaN");
+    for (std::size_t i = 0; i < t.size(); ++i) {
+        const double tau = (t[i] - t0) / tE;
+        const double l = std::sqrt(u0 * u0 + tau * tau) / rho;
+        if (!std::isfinite(l)) continue;
+        const Checked<Array> value = table ? tabulated_limb_darkened_magnification({l}, 1.0, rho, radii, coefficients, asked)
+                                           : limb_darkened_magnification({l}, 1.0, rho, law, coefficients, asked);
+        require(value && same(value.value()[0], j.a[i]), call, "differs from the magnification at u/rho");
+    }
+}
+
 using Fuzzer = void (*)(Input&);
-constexpr std::array<Fuzzer, 16> ROUTINES{
+constexpr std::array<Fuzzer, 17> ROUTINES{
     fuzz_elliprf,
     fuzz_elliprc,
     fuzz_elliprd,
@@ -710,6 +762,7 @@ constexpr std::array<Fuzzer, 16> ROUTINES{
     fuzz_uniform_disc,
     fuzz_limb_darkened,
     fuzz_tabulated_limb_darkened,
+    fuzz_light_curve,
 };
 
 }  // namespace

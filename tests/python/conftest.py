@@ -4,6 +4,7 @@ import csv
 import math
 import os
 import pathlib
+import struct
 from dataclasses import dataclass
 from typing import Callable
 
@@ -11,6 +12,7 @@ import pytest
 from hypothesis import HealthCheck, Phase, settings
 
 import lumevaro
+import numpy as np
 
 # Brightness laws with sample coefficients: a darkening that keeps every law
 # non-negative across the disc. Every test that needs a law takes it from here.
@@ -44,8 +46,44 @@ def reference_tables():
     return tables
 
 
+def flat_floats(result):
+    """Every float of a result as one list of Python floats, in order: a
+    float; a list; a numpy array, in C order; a list or tuple of those, one
+    after the other."""
+    if isinstance(result, np.ndarray):
+        return result.ravel().tolist()
+    if isinstance(result, (list, tuple)):
+        values = []
+        for part in result:
+            values.extend(flat_floats(part) if isinstance(part, (list, tuple, np.ndarray)) else [part])
+        return values
+    return [result]
+
+
 def _floats(result):
-    return list(result)
+    return flat_floats(result)
+
+
+def result_bits(result):
+    """A record of a result that is equal for equal results, bit for bit:
+    its type, every array's shape and dtype, and every value's bits."""
+    if isinstance(result, np.ndarray):
+        return ("ndarray", result.shape, str(result.dtype), result.tobytes())
+    if isinstance(result, (list, tuple)):
+        return (type(result).__name__, tuple(result_bits(part) for part in result))
+    if isinstance(result, float):
+        return ("float", struct.pack("<d", result))
+    return (type(result).__name__, repr(result))
+
+
+def is_array(values, shape):
+    """A numpy float64 array of that shape."""
+    return type(values) is np.ndarray and values.dtype == np.float64 and values.shape == tuple(shape)
+
+
+def same_result(a, b):
+    """Two results equal bit for bit (NaN included), type and shape too."""
+    return result_bits(a) == result_bits(b)
 
 
 @dataclass(frozen=True)
@@ -80,6 +118,8 @@ class Function:
     fixed: tuple = ()
     # Optional keyword-only parameters after `parameters`, with their defaults.
     keyword_only: tuple = ()
+    # The parameters taking real numbers of any shape (array-likes).
+    arrays: tuple = ()
 
     @property
     def function(self):
@@ -92,6 +132,10 @@ class Function:
     @property
     def takes_list(self):
         return self.result != "float"
+
+    @property
+    def gives_arrays(self):
+        return self.result in ("array", "arrays")
 
     def valid_arguments(self, separations=(2.0, 3.5)):
         return self.arguments(list(separations))
@@ -124,21 +168,25 @@ def _law(law):
     return lambda separations: (separations, 1.0, 0.1, law, list(LAWS[law]))
 
 
-def _gradient_floats(result):
-    a, da_du, da_drho, da_dcoefficients = result
-    return [*a, *da_du, *da_drho, *(x for column in da_dcoefficients for x in column)]
-
-
-def _band_floats(result):
-    return [x for band in result for x in band]
-
-
 def _bands(separations):
     return (separations, 1.0, 0.1, "linear", [[0.6], [0.4], [0.2]])
 
 
-# The limb-darkened functions' accuracy dial.
+def _light_curve(times):
+    return (times, 0.5, 0.05, 2.0, 0.1, "quadratic", [0.4, 0.25])
+
+
+def _jacobian_floats(result):
+    """a, then the Jacobian parameter by parameter (its last axis first)."""
+    a, jacobian = result
+    return [*a.ravel().tolist(), *np.moveaxis(jacobian, -1, 0).ravel().tolist()]
+
+
+# The limb-darkened functions' accuracy dial, and the light curves' radii
+# of a table profile.
 RTOL = (("rtol", 1e-10),)
+LIGHT_CURVE_KEYWORDS = (("rtol", 1e-10), ("radii", None))
+EVENT = ("t", "t0", "u0", "tE", "rho")
 
 # Every function of the module, in registration order. A new function needs
 # a row here, and the shared tests (binding, conversion, buffers, threads,
@@ -156,18 +204,29 @@ REGISTRY = [
     Function("discrete_flux_map_heyrovsky_magnification", ("l", "re", "rstar", "bl", "bf"),
              _table),
     Function("limb_darkened_magnification", ("l", "re", "rstar", "law", "coefficients"),
-             _law("linear"), checks_values=True, sequences=("l", "coefficients"), keyword_only=RTOL),
+             _law("linear"), result="array", checks_values=True, sequences=("coefficients",),
+             keyword_only=RTOL, arrays=("l",)),
     Function("tabulated_limb_darkened_magnification", ("l", "re", "rstar", "bl", "bf"),
-             _table, checks_values=True, keyword_only=RTOL),
+             _table, result="array", checks_values=True, sequences=("bl", "bf"), keyword_only=RTOL,
+             arrays=("l",)),
     Function("limb_darkened_magnification_gradient", ("l", "re", "rstar", "law", "coefficients"),
-             _law("quadratic"), result="lists", checks_values=True,
-             flatten=_gradient_floats, sequences=("l", "coefficients"), keyword_only=RTOL),
+             _law("quadratic"), result="arrays", checks_values=True, sequences=("coefficients",),
+             keyword_only=RTOL, arrays=("l",)),
     Function("tabulated_limb_darkened_magnification_gradient", ("l", "re", "rstar", "bl", "bf"),
-             _table, result="lists", checks_values=True, flatten=_gradient_floats,
-             keyword_only=RTOL),
+             _table, result="arrays", checks_values=True, sequences=("bl", "bf"),
+             keyword_only=RTOL, arrays=("l",)),
     Function("limb_darkened_magnification_bands", ("l", "re", "rstar", "law", "bands"),
-             _bands, result="lists", checks_values=True, flatten=_band_floats,
-             sequences=("l",), fixed=("bands",), keyword_only=RTOL),
+             _bands, result="array", checks_values=True, sequences=(), fixed=("bands",),
+             keyword_only=RTOL, arrays=("l",)),
+    Function("limb_darkened_magnification_bands_gradient", ("l", "re", "rstar", "law", "bands"),
+             _bands, result="arrays", checks_values=True, sequences=(), fixed=("bands",),
+             keyword_only=RTOL, arrays=("l",)),
+    Function("light_curve", ("t", "t0", "u0", "tE", "rho", "law", "coefficients"),
+             _light_curve, result="array", checks_values=True, sequences=(),
+             keyword_only=LIGHT_CURVE_KEYWORDS, arrays=EVENT + ("coefficients",)),
+    Function("light_curve_jacobian", ("t", "t0", "u0", "tE", "rho", "law", "coefficients"),
+             _light_curve, result="arrays", checks_values=True, flatten=_jacobian_floats,
+             sequences=(), keyword_only=LIGHT_CURVE_KEYWORDS, arrays=EVENT + ("coefficients",)),
 ]
 FUNCTIONS = {row.name: row for row in REGISTRY}
 

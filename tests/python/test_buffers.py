@@ -1,14 +1,20 @@
-"""Lists given as buffers of doubles.
+"""Lists and arrays given as buffers of doubles.
 
-A memoryview, `array.array` or numpy array holding one contiguous row of
-native doubles is read in one copy; everything else that iterates is read
-item by item. The two readings must be indistinguishable: for every object,
-the call gives what it gives when the same items arrive through plain
-iteration (a wrapper that exposes only __len__ and __iter__), bit for bit,
-exception type, message and cause included. Objects drawn: every IEEE double
-(NaN payloads, signed zeros, infinities, subnormals) in float64 arrays of
-both byte orders, other dtypes and type codes, strided and multi-dimensional
-views, subclasses that iterate or convert otherwise, released memoryviews.
+A sequence parameter reads a memoryview, `array.array` or numpy array
+holding one contiguous row of native doubles in one copy, and everything
+else that iterates item by item. The two readings must be
+indistinguishable: for every object, the call gives what it gives when the
+same items arrive through plain iteration (a wrapper that exposes only
+__len__ and __iter__), bit for bit, exception type, message and cause
+included. Objects drawn: every IEEE double (NaN payloads, signed zeros,
+infinities, subnormals) in float64 arrays of both byte orders, other dtypes
+and type codes, strided views, subclasses that iterate or convert otherwise,
+released memoryviews. (A numpy array of other than one dimension is refused
+by its shape.)
+
+An array parameter reads any buffer, dtype, byte order and strides as numpy
+converts them to float64: the call gives what the contiguous float64 array
+of the same values gives, shape included.
 """
 
 import array
@@ -19,13 +25,16 @@ from hypothesis import given
 from hypothesis import strategies as st
 
 import lumevaro
-from conftest import ALL_LIST_FUNCTIONS, FUNCTIONS, examples
+from conftest import ALL_LIST_FUNCTIONS, FUNCTIONS, examples, result_bits
 
 np = pytest.importorskip("numpy")
 
-# The slow profile-weighted ring forms take few values.
-QUICK_FUNCTIONS = [name for name in ALL_LIST_FUNCTIONS if not FUNCTIONS[name].integrates]
+# The slow profile-weighted ring forms take few values; the functions whose
+# separations are an array take them as numpy reads arrays.
+QUICK_FUNCTIONS = [name for name in ALL_LIST_FUNCTIONS
+                   if not FUNCTIONS[name].integrates and not FUNCTIONS[name].arrays]
 SLOW_FUNCTIONS = [name for name in ALL_LIST_FUNCTIONS if FUNCTIONS[name].integrates]
+ARRAY_FUNCTIONS = [name for name in ALL_LIST_FUNCTIONS if FUNCTIONS[name].arrays]
 
 
 class Items:
@@ -50,7 +59,7 @@ def outcome(row, *args):
     except BaseException as error:  # noqa: B036 - PanicException is a BaseException
         cause = error.__cause__
         return ("raised", type(error), str(error), type(cause), cause and str(cause))
-    return (type(result), tuple(struct.pack("<d", x) for x in row.flatten(result)))
+    return (type(result), result_bits(result))
 
 
 def other_sequences(name):
@@ -80,9 +89,17 @@ def as_buffers(values):
     """Every buffer-bearing container of the same items."""
     a = np.array(values, dtype=np.float64)
     return [a, array.array("d", values), memoryview(array.array("d", values)), memoryview(a),
-            a.astype(">f8"), a.astype(np.float32), np.array(values + values)[::2],
-            a.reshape(1, -1) if values else a.reshape(0, 1), a[::-1],
+            a.astype(">f8"), a.astype(np.float32), np.array(values + values)[::2], a[::-1],
             array.array("f", values), memoryview(array.array("d", values)).cast("B")]
+
+
+def as_arrays(values):
+    """The same doubles in every layout an array function reads: byte
+    orders, strides, buffers, and a second axis."""
+    a = np.array(values, dtype=np.float64)
+    doubled = np.repeat(a, 2)
+    return [a.astype(">f8"), doubled[::2], memoryview(a), array.array("d", values),
+            np.asfortranarray(np.stack([a, a])), np.stack([a, a]).T]
 
 
 @given(name=st.sampled_from(QUICK_FUNCTIONS), values=rows, data=st.data())
@@ -95,6 +112,19 @@ def test_any_buffer_gives_what_its_items_give(name, values, data):
         position = data.draw(st.sampled_from(other_sequences(name)))
         direct, iterated = call_both_ways(name, np.array(values), position)
         assert direct == iterated
+
+
+@given(name=st.sampled_from(ARRAY_FUNCTIONS), values=rows)
+@examples(100)
+def test_any_array_layout_gives_what_its_float64_array_gives(name, values):
+    row = FUNCTIONS[name]
+    args = list(row.valid_arguments([2.0, 0.5]))
+    for container in as_arrays(values):
+        expected = np.array(container, dtype=np.float64)
+        args[0] = container
+        direct = outcome(row, *args)
+        args[0] = expected
+        assert direct == outcome(row, *args), (name, type(container), values)
 
 
 @given(values=st.lists(st.floats(0.0, 3.0), min_size=1, max_size=6))
@@ -136,8 +166,7 @@ def test_subclasses_keep_their_own_iteration():
 
 
 def test_other_shapes_and_dtypes_convert_as_their_items_do():
-    cases = [np.array(2.0), np.zeros((2, 2)), memoryview(np.zeros((2, 2))),
-             np.array(["2.0"]), np.array([1 + 2j])]
+    cases = [memoryview(np.zeros((2, 2))), np.array(["2.0"]), np.array([1 + 2j])]
     for container in cases:
         direct, iterated = call_both_ways("witt_mao_magnification", container)
         assert direct == iterated

@@ -193,16 +193,21 @@ def test_reported_length_is_only_a_hint():
     expected = wm([2.0, 3.0], 1.0, 0.1)
     for length in (0, 1, 1000, 2 ** 40, sys.maxsize, ValueError):
         assert wm(ReportedSequence(two_items, length), 1.0, 0.1) == expected
-    # A 0-d array passes the sequence check, has no length and cannot be iterated.
-    error = raised(wm, np.array(2.0), 1.0, 0.1)
-    assert type(error) is TypeError
-    assert str(error).startswith("argument 'l': ")
 
 
-def test_two_dimensional_arrays_are_refused_item_by_item():
-    error = raised(wm, np.ones((2, 2)), 1.0, 0.1)
+@pytest.mark.parametrize("shape", [(), (2, 2), (3, 1), (0, 2), (1, 2, 1)])
+def test_numpy_arrays_of_other_than_one_dimension_are_refused_by_their_shape(shape):
+    # Iterating them would give rows (or fail), not separations.
+    error = raised(wm, np.ones(shape), 1.0, 0.1)
     assert type(error) is TypeError
-    assert str(error).startswith("argument 'l': ")
+    assert str(error) == f"l must be one-dimensional, got an array of shape {shape}"
+    table = lumevaro.integrated_flux_map_witt_mao_magnification
+    assert str(raised(table, [1.0], 1.0, 0.1, [0.0, 1.0], np.ones(shape))) == (
+        f"bf must be one-dimensional, got an array of shape {shape}")
+    # So are the array functions' lists (their separations take any shape).
+    assert str(raised(lumevaro.limb_darkened_magnification, [1.0], 1.0, 0.1, "linear",
+                      np.ones(shape))) == (
+        f"coefficients must be one-dimensional, got an array of shape {shape}")
 
 
 def test_a_list_changed_by_its_items_converts_as_its_iterator_reads_it():

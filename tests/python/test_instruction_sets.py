@@ -75,12 +75,15 @@ def with_law(row, args, law):
 def calls():
     """(function name, arguments) of every call: each row's own arguments,
     with every source radius and each list of separations, which stands as
-    {"list": its index in LISTS}; a function of a law takes every law on
-    the short lists."""
+    {"list": its index in LISTS} (for the light curves, the times: the
+    event's parameters make them separations of the same range); a function
+    of a law takes every law on the short lists."""
     index = {id(separations): i for i, separations in enumerate(LISTS)}
     result = []
     for row in REGISTRY:
-        l, rstar = row.parameters.index("l"), row.parameters.index("rstar")
+        # The separations (or the light curves' times) come first; the
+        # source radius is rstar, or the light curves' rho.
+        l, rstar = 0, row.parameters.index("rstar" if "rstar" in row.parameters else "rho")
         for rho in RHOS:
             for separations in separation_lists(row):
                 args = list(row.arguments(separations))

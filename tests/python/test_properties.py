@@ -40,7 +40,7 @@ from hypothesis import strategies as st
 
 import lumevaro
 from conftest import (ALL_LIST_FUNCTIONS, ALL_SIGNATURES, FLUX_MAP_FUNCTIONS, FUNCTIONS, LAWS,
-                      PROFILE_NAME, examples, valid_arguments)
+                      PROFILE_NAME, examples, result_bits, valid_arguments)
 
 np = pytest.importorskip("numpy")
 
@@ -87,6 +87,18 @@ UNPRINTABLE_PANIC = "Unwrapped panic from Python code"
 
 def sequence_parameters(name):
     return set(FUNCTIONS[name].sequences)
+
+
+def array_parameters(name):
+    return set(FUNCTIONS[name].arrays)
+
+
+def takes_many(name, parameter):
+    """Drawn as several values: the sequences, and the arrays of separations
+    (or times) and coefficients; the light curves' other arrays are mostly
+    single numbers."""
+    return (parameter in sequence_parameters(name)
+            or parameter in array_parameters(name) and parameter in ("l", "t", "coefficients"))
 
 
 def checks_values(name):
@@ -148,6 +160,8 @@ def fingerprint(outcome, any_nan=False):
         return "nan" if any_nan and math.isnan(x) else bits(x)
     if type(payload) is list:
         return ("list", tuple(record(x) for x in payload))
+    if isinstance(payload, (np.ndarray, tuple)):
+        return result_bits(payload)
     return (type(payload).__name__, record(payload))
 
 
@@ -200,7 +214,7 @@ RING_OFFSETS = [0.0, 5e-324, -5e-324, 1e-12, 1e-6, -1e-6, 9.99999e-6, -9.99999e-
 
 
 def list_length(name, parameter):
-    if parameter == "l":
+    if parameter in ("l", "t"):
         return 3 if name in SLOW else 6
     return 4
 
@@ -222,7 +236,7 @@ def float_arguments(draw, name):
             count = len(LAWS.get(values["law"], ()))
             size = count if draw(st.integers(0, 9)) > 0 else draw(st.integers(0, 5))
             values[parameter] = draw(st.lists(ieee_doubles, min_size=size, max_size=size))
-        elif parameter in sequence_parameters(name):
+        elif takes_many(name, parameter):
             values[parameter] = draw(st.lists(ieee_doubles, max_size=list_length(name, parameter)))
         else:
             values[parameter] = draw(ieee_doubles)
@@ -232,6 +246,18 @@ def float_arguments(draw, name):
         # On the ring, inside and at the edge of the band around it.
         values["l"] = values["r"] + draw(st.sampled_from(RING_OFFSETS))
     return tuple(values[p] for p in parameters)
+
+
+def result_shape(row, arguments):
+    """The shape of an array function's value for these (converted)
+    arguments: the separations', or the light curves' broadcast shape, with
+    a leading axis of bands."""
+    named = dict(zip(row.parameters, arguments))
+    if "t" in named:
+        shape = np.broadcast_shapes(*(np.shape(named[p]) for p in ("t", "t0", "u0", "tE", "rho")))
+        return (len(named["coefficients"]), *shape) if np.ndim(named["coefficients"]) == 2 else shape
+    shape = np.shape(named["l"])
+    return (len(named["bands"]), *shape) if "bands" in named else shape
 
 
 def check_well_formed(name, arguments, outcome):
@@ -245,8 +271,9 @@ def check_well_formed(name, arguments, outcome):
             assert type(payload) is ValueError, describe(outcome)
             return
         row = FUNCTIONS[name]
-        if row.result == "list":
-            assert type(payload) is list and len(payload) == len(arguments[0])
+        parts = payload if row.result == "arrays" else (payload,)
+        assert all(type(p) is np.ndarray and p.dtype == np.float64 for p in parts), describe(outcome)
+        assert parts[0].shape == result_shape(row, arguments), describe(outcome)
         values = row.flatten(payload)
         assert all(type(x) is float and not math.isnan(x) for x in values), describe(outcome)
         return
@@ -693,7 +720,7 @@ def argument_values(name, parameter):
     if parameter == "law":
         return weighted((85, law_names), (5, st.sampled_from(sorted(LAWS)).map(LawName)),
                         (10, scalars))
-    if parameter in sequence_parameters(name):
+    if takes_many(name, parameter):
         size = list_length(name, parameter)
         return mostly(valid_sequences(size), odd_sequences(size), percent=75)
     return weighted((80, numbers), (14, odd_scalars), (3, valid_sequences(2)),
@@ -710,11 +737,12 @@ def calls(draw, name):
     extra positional, an unknown keyword or a parameter given twice."""
     parameters = ALL_SIGNATURES[name]
     values = [draw(argument_values(name, p)) for p in parameters]
-    if ("law" in parameters and type(values[3]) is str and values[3] in LAWS
-            and parameters[4] not in FUNCTIONS[name].fixed and draw(st.integers(0, 3)) > 0):
+    law = parameters.index("law") if "law" in parameters else None
+    if (law is not None and type(values[law]) is str and values[law] in LAWS
+            and parameters[law + 1] not in FUNCTIONS[name].fixed and draw(st.integers(0, 3)) > 0):
         # Mostly as many coefficients as the law takes.
-        values[4] = draw(st.lists(ieee_doubles, min_size=len(LAWS[values[3]]),
-                                  max_size=len(LAWS[values[3]])))
+        values[law + 1] = draw(st.lists(ieee_doubles, min_size=len(LAWS[values[law]]),
+                                        max_size=len(LAWS[values[law]])))
     if (parameters[-1] == "bf" and type(values[3]) is list and type(values[4]) is list
             and draw(st.integers(0, 3)) > 0):
         values[4] = (values[4] + [1.0] * len(values[3]))[:len(values[3])]
@@ -755,9 +783,13 @@ class Predicted(Exception):
     """The exception the module must raise: its class, text and cause, and
     whether it is the very instance a caller object raised."""
 
-    def __init__(self, cls, text, cause=None, passed_on=None):
+    def __init__(self, cls, text, cause=None, passed_on=None, named=False, args=None):
         super().__init__(cls, text)
         self.cls, self.text, self.cause, self.passed_on = cls, text, cause, passed_on
+        # The exception's args: its text, or those of one fetched as it was.
+        self.args_expected = (text,) if args is None else args
+        # The text names the argument itself: it is not prefixed.
+        self.named = named
 
 
 def type_qualname(obj):
@@ -774,7 +806,7 @@ def fetched(error):
         text = safe_str(error)
         return Predicted(panic_type(), UNPRINTABLE_PANIC if text is UNPRINTABLE else text)
     passed_on = error if error is LAST_RAISED[0] else None
-    return Predicted(type(error), safe_str(error), error.__cause__, passed_on)
+    return Predicted(type(error), safe_str(error), error.__cause__, passed_on, args=error.args)
 
 
 def convert_double(obj):
@@ -794,9 +826,12 @@ def convert_law(obj):
     raise Predicted(TypeError, f"'{type_qualname(obj)}' object cannot be converted to 'PyString'")
 
 
-def convert_sequence(obj):
+def convert_sequence(obj, parameter):
     if issubclass(type(obj), str):
         raise Predicted(TypeError, "Can't extract `str` to `Vec`")
+    if issubclass(type(obj), np.ndarray) and obj.ndim != 1:
+        raise Predicted(TypeError, f"{parameter} must be one-dimensional, got an array of shape "
+                                   f"{obj.shape}", named=True)
     if not PySequence_Check(obj):
         raise Predicted(TypeError, f"'{type_qualname(obj)}' object cannot be converted to 'Sequence'")
     try:
@@ -823,8 +858,47 @@ def convert_sequence(obj):
         values.append(convert_double(item))
 
 
+def element_name(name, shape, position):
+    """name[i, j] as the module names an element of an array of that shape."""
+    if not shape:
+        return name
+    return f"{name}[{', '.join(map(str, np.unravel_index(position, shape)))}]"
+
+
+def convert_array(obj, parameter):
+    """What an array parameter converts an object to, as numpy reads it."""
+    if issubclass(type(obj), (str, bytes)):
+        raise Predicted(TypeError, "must be a real number or an array of real numbers, got "
+                                   f"'{type_qualname(obj)}'")
+    try:
+        values = np.asarray(obj)
+    except BaseException as error:  # noqa: B036
+        raise fetched(error) from None
+    kind = values.dtype.kind
+    if kind in "biuf":
+        try:
+            return values.astype(np.float64)
+        except BaseException as error:  # noqa: B036
+            raise fetched(error) from None
+    if kind == "O":
+        converted = []
+        for position, item in enumerate(values.ravel()):
+            try:
+                converted.append(convert_double(item))
+            except Predicted as prediction:
+                if prediction.cls is not TypeError:
+                    raise
+                where = ("must be a real number or an array of real numbers" if values.ndim == 0
+                         else element_name(parameter, values.shape, position) + " must be a real number")
+                raise Predicted(TypeError, f"{where}, got '{type_qualname(item)}'") from None
+        return np.array(converted, dtype=np.float64).reshape(values.shape)
+    if kind == "c":
+        raise Predicted(TypeError, "must be real, got complex numbers")
+    raise Predicted(TypeError, f"must be real numbers, got an array of dtype {values.dtype}")
+
+
 def remapped(parameter, prediction):
-    if prediction.cls is not TypeError:
+    if prediction.cls is not TypeError or prediction.named:
         return prediction
     text = prediction.text
     if text is UNPRINTABLE:
@@ -861,8 +935,10 @@ def predict(name, args, kwargs):
                 plain.append(value)
             elif parameter == "law":
                 plain.append(convert_law(value))
+            elif parameter in array_parameters(name):
+                plain.append(convert_array(value, parameter))
             elif parameter in sequence_parameters(name):
-                plain.append(convert_sequence(value))
+                plain.append(convert_sequence(value, parameter))
             else:
                 plain.append(convert_double(value))
         except Predicted as prediction:
@@ -884,7 +960,7 @@ def check_predicted(prediction, outcome):
         assert payload.args == (prediction.text,)
         assert LAST_RAISED[0] is None or payload is not LAST_RAISED[0]
     else:
-        assert payload.args == (prediction.text,)
+        assert payload.args == prediction.args_expected
         assert payload.__cause__ is prediction.cause
 
 
@@ -898,7 +974,8 @@ def call_under(filter_action, call):
 # by the same code (a value with its derivatives, several bands of one law):
 # they draw a quarter of the examples.
 TWINS = ["limb_darkened_magnification_gradient", "tabulated_limb_darkened_magnification_gradient",
-         "limb_darkened_magnification_bands"]
+         "limb_darkened_magnification_bands", "limb_darkened_magnification_bands_gradient",
+         "light_curve_jacobian"]
 
 
 # No explain phase: on a failure, on 3.13 its tracer trips over the

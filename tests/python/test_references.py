@@ -93,9 +93,18 @@ def error_paths():
         (f"{row.name} {label}", row.function, args, {}, ValueError)
         for row in REGISTRY if row.checks_values
         for label, args in (
-            ("bad separation", ([2.0, -1.0],) + row.valid_arguments()[1:]),
-            ("bad rstar", row.valid_arguments()[:2] + (float("nan"),) + row.valid_arguments()[3:]))
+            ("bad separation", ([2.0, float("nan")],) + row.valid_arguments()[1:]),
+            ("bad radius", replaced(row.valid_arguments(), radius_index(row), float("nan"))))
     ]
+
+
+def radius_index(row):
+    """The source radius: rstar, or the light curves' rho."""
+    return row.parameters.index("rstar" if "rstar" in row.parameters else "rho")
+
+
+def replaced(arguments, index, value):
+    return arguments[:index] + (value,) + arguments[index + 1:]
 
 
 def watched_objects(args, kwargs, expected):

@@ -237,16 +237,20 @@ def every_path(panic_exception):
         if not row.checks_values:
             continue
         f, args = row.function, row.valid_arguments(some)
+        # A radius: re, or the light curves' timescale tE.
+        radius = row.parameters.index("re" if "re" in row.parameters else "tE")
         paths += [
             (row.name, f, args, {}, None),
             (row.name + " keywords", f, (), dict(zip(row.parameters, args)), None),
             (row.name + " bad separation", f, (some + [math.nan],) + args[1:], {}, ValueError),
-            (row.name + " bad re", f, args[:1] + (0.0,) + args[2:], {}, ValueError),
+            (row.name + " bad radius", f, args[:radius] + (0.0,) + args[radius + 1:], {}, ValueError),
             (row.name + " str", f, ("abc",) + args[1:], {}, TypeError),
             (row.name + " item type", f, ([2.0, "x"],) + args[1:], {}, TypeError),
             (row.name + " overflow item", f, ([2.0, 10 ** 400],) + args[1:], {}, OverflowError),
-            (row.name + " __next__ raises", f, (Sequence(few, length=LookupError),) + args[1:],
-             {}, LookupError),
+            # An array parameter reads an object whose length fails as one
+            # value (numpy's rule), which is no number.
+            (row.name + " __len__ raises", f, (Sequence(few, length=LookupError),) + args[1:],
+             {}, TypeError if row.arrays else LookupError),
             (row.name + " too many", f, args + (1.0,), {}, TypeError),
         ]
     ld = L.limb_darkened_magnification

@@ -75,8 +75,28 @@ import lumevaro
 """
 
 
+CALLS += [
+    ("lumevaro.limb_darkened_magnification(np.ones((2, 3)), 1.0, 0.1, 'linear', [0.6])", True),
+    ("lumevaro.limb_darkened_magnification(0.5, 1.0, 0.1, 'linear', [0.6])", True),
+    ("lumevaro.limb_darkened_magnification([[0.5, 1], [2, 3]], 1.0, 0.1, 'linear', [0.6])", True),
+    ("lumevaro.limb_darkened_magnification_bands_gradient([0.5], 1.0, 0.1, 'linear', [[0.6], [0.3]])",
+     True),
+    ("lumevaro.light_curve(np.linspace(-1, 1, 5), 0.0, 0.01, 20.0, 0.05, 'linear', [0.6])", True),
+    ("lumevaro.light_curve_jacobian([0.0, 1.0], 0, 0.01, 20, np.array([0.05, 0.1]), 'table', "
+     "[1.0, 0.5], radii=[0.0, 1.0], rtol=1e-6)", True),
+    ("lumevaro.limb_darkened_magnification(None, 1.0, 0.1, 'linear', [0.6])", False),
+    ("lumevaro.light_curve([0.0], 0.0, 0.01, 20.0, 0.05, 'linear', [0.6], radii=0.5)", False),
+    ("lumevaro.light_curve_jacobian([0.0], 0.0, 0.01, 20.0, 0.05, 'linear', [0.6], 1e-6)", False),
+]
+
 # Parameters that are neither a number nor a sequence of numbers.
 SPECIAL_ANNOTATIONS = {"law": "_Law", "bands": "Sequence[_FloatSequence]"}
+# The light curves take a table's name beside the laws'.
+LIGHT_CURVE_LAW = "_Law | Literal['table']"
+# The keyword-only parameters' annotations.
+KEYWORD_ANNOTATIONS = {"rtol": "float", "radii": "_FloatSequence | None"}
+# What each kind of result is declared as.
+RESULT_ANNOTATIONS = {"list": "list[float]", "float": "float", "array": "_Values"}
 
 
 def call_arguments(name):
@@ -138,7 +158,7 @@ def test_stub_signature_follows_the_module(name):
     assert not (function.args.posonlyargs or function.args.defaults or function.args.vararg
                 or function.args.kwarg)
     assert [(a.arg, ast.unparse(a.annotation)) for a in function.args.kwonlyargs] == \
-        [(p, "float") for p, _ in row.keyword_only]
+        [(p, KEYWORD_ANNOTATIONS[p]) for p, _ in row.keyword_only]
     assert [ast.literal_eval(d) for d in function.args.kw_defaults] == [d for _, d in row.keyword_only]
 
     # A parameter is typed as a sequence exactly where the module refuses a
@@ -149,26 +169,32 @@ def test_stub_signature_follows_the_module(name):
         try:
             runtime(*arguments)
             wants_sequence = False
-        except TypeError as error:
+        except (TypeError, ValueError) as error:
             wants_sequence = "cannot be converted to 'Sequence'" in str(error)
         annotation = ast.unparse(argument.annotation)
-        expected = "_FloatSequence" if wants_sequence else "_FloatLike"
-        assert annotation == SPECIAL_ANNOTATIONS.get(argument.arg, expected), argument.arg
+        if argument.arg in row.arrays:
+            expected = "_RealArrayLike"
+        else:
+            expected = "_FloatSequence" if wants_sequence else "_FloatLike"
+        expected = SPECIAL_ANNOTATIONS.get(argument.arg, expected)
+        if argument.arg == "law" and "t" in row.parameters:
+            expected = LIGHT_CURVE_LAW
+        assert annotation == expected, argument.arg
 
     result = runtime(*call_arguments(name))
     assert all(type(x) is float for x in row.flatten(result))
+    returns = ast.unparse(function.returns)
     if row.result == "list":
         assert type(result) is list
-        assert ast.unparse(function.returns) == "list[float]"
     elif row.result == "float":
         assert type(result) is float
-        assert ast.unparse(function.returns) == "float"
-    elif type(result) is tuple:  # a value with its derivatives
-        assert ast.unparse(function.returns) == \
-            "tuple[list[float], list[float], list[float], list[list[float]]]"
-    else:
-        assert type(result) is list and all(type(band) is list for band in result)
-        assert ast.unparse(function.returns) == "list[list[float]]"
+    elif row.result == "array":
+        assert type(result) is np.ndarray and result.dtype == np.float64
+    else:  # a value with its derivatives: a tuple of arrays
+        assert type(result) is tuple and all(type(part) is np.ndarray for part in result)
+        assert returns == f"tuple[{', '.join(['_Values'] * len(result))}]"
+    if row.result in RESULT_ANNOTATIONS:
+        assert returns == RESULT_ANNOTATIONS[row.result]
 
     assert "source radi" in (ast.get_docstring(function) or "")
 

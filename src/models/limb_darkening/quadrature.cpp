@@ -618,6 +618,7 @@ public:
         }
     }
     double sum(std::size_t k) const { return sums_[k]; }
+    void reset() { sums_.fill(0.0); }
 
 private:
     std::span<const CoefficientDerivative> derivatives_;
@@ -639,6 +640,7 @@ public:
         sums_[rows_[i]] += (w * units_[i]) * ((r * r) * disc.value);
     }
     double sum(std::size_t row) const { return sums_[row]; }
+    void reset() { std::fill(sums_.begin(), sums_.end(), 0.0); }
 
 private:
     std::vector<double> sums_;
@@ -649,13 +651,20 @@ private:
 // Σ w·density·D(r) as ValueSink sums it (the same bits), with
 //   Σ w·density·r²·∂_u A_disc,  Σ w·density·r³·∂_s A_disc
 // (∂/∂ρ of A_disc(u, ρr) at fixed u is r ∂_s A_disc), and the extra sums of
-// `Coefficients`.
+// `Coefficients`, for one or more bands on the same nodes: band b has its
+// density densities[b] and its coefficients coefficients[b] (or all bands
+// the one coefficients[0], when their coefficient sums are the same), and
+// sums as the one band alone would (the same operations in node order),
+// while every disc is evaluated once for all. `weights` holds BATCH × bands
+// doubles.
 template <class Density, class Coefficients>
 class GradientSink {
 public:
-    GradientSink(double l, double rho, const Density& density, Coefficients& coefficients)
-        : density_(density), coefficients_(coefficients), rho_(rho) {
+    GradientSink(double l, double rho, std::span<const Density> densities, std::span<Coefficients> coefficients,
+                 std::span<double> weights, std::span<Gradient> sums)
+        : densities_(densities), coefficients_(coefficients), weights_(weights), sums_(sums), rho_(rho) {
         us_.fill(l * rho);
+        for (Gradient& sum : sums_) sum = Gradient{0.0, 0.0, 0.0};
     }
 
     void add(const Point& q, double t, double rate, int row, double l_minus_r, double w) {
@@ -663,15 +672,14 @@ public:
         ss_[count_] = rho_ * q.r;
         deltas_[count_] = rho_ * l_minus_r;
         dx_[count_] = w;
-        weights_[count_] = w * density_(q, t, rate, row);
-        coefficients_.record(count_, q, rate, row);
+        const std::size_t bands = densities_.size();
+        for (std::size_t b = 0; b < bands; ++b) weights_[b * BATCH + count_] = w * densities_[b](q, t, rate, row);
+        for (Coefficients& c : coefficients_) c.record(count_, q, rate, row);
         if (++count_ == BATCH) flush();
     }
 
-    Gradient sums() {
-        flush();
-        return Gradient{value_, d_u_, d_rho_};
-    }
+    // The sums of every band, in sums.
+    void finish() { flush(); }
 
 private:
     void flush() {
@@ -680,27 +688,37 @@ private:
                                std::span<const double>(deltas_.data(), count_),
                                std::span<DiscGradient>(discs_.data(), count_));
         for (std::size_t i = 0; i < count_; ++i) {
-            const double r = radii_[i];
             DiscGradient& disc = discs_[i];
             // A node whose distance to the contact underflowed (x^(2k) near
             // 1e-308 at the limb, for power-2's large k) is taken as on the
             // edge, where the disc's slopes are infinite; its true
             // contribution, weight times ln δ with a weight as small, is nothing.
             if (std::isinf(disc.d_u) || std::isinf(disc.d_s)) disc.d_u = disc.d_s = 0.0;
-            value_ += weights_[i] * ((r * r) * disc.value);
-            d_u_ += weights_[i] * ((r * r) * disc.d_u);
-            d_rho_ += weights_[i] * ((r * r * r) * disc.d_s);
-            coefficients_.accumulate(i, dx_[i], r, ss_[i], disc);
+        }
+        for (std::size_t b = 0; b < densities_.size(); ++b) {
+            const double* weights = &weights_[b * BATCH];
+            Gradient& sum = sums_[b];
+            for (std::size_t i = 0; i < count_; ++i) {
+                const double r = radii_[i];
+                const DiscGradient& disc = discs_[i];
+                sum.a += weights[i] * ((r * r) * disc.value);
+                sum.d_u += weights[i] * ((r * r) * disc.d_u);
+                sum.d_rho += weights[i] * ((r * r * r) * disc.d_s);
+            }
+        }
+        for (Coefficients& c : coefficients_) {
+            for (std::size_t i = 0; i < count_; ++i) c.accumulate(i, dx_[i], radii_[i], ss_[i], discs_[i]);
         }
         count_ = 0;
     }
 
-    const Density& density_;
-    Coefficients& coefficients_;
+    std::span<const Density> densities_;
+    std::span<Coefficients> coefficients_;
+    std::span<double> weights_;
+    std::span<Gradient> sums_;
     double rho_;
-    double value_ = 0.0, d_u_ = 0.0, d_rho_ = 0.0;
     std::size_t count_ = 0;
-    std::array<double, BATCH> us_, ss_, deltas_, radii_, dx_, weights_;
+    std::array<double, BATCH> us_, ss_, deltas_, radii_, dx_;
     std::array<DiscGradient, BATCH> discs_;
 };
 
@@ -722,29 +740,29 @@ Gradient combine(double a, double limb, const DiscGradient& edge, const Gradient
 
 }  // namespace
 
-Gradient profile_gradient(double l, double rho, const RadialProfile& profile, std::span<const double> moments,
-                          std::span<const CoefficientDerivative> derivatives,
-                          std::span<double> d_coefficients, const Method& method) noexcept {
-    const double flux = profile.flux();
-    if (l >= method.far_field_start) {
-        const FarFieldSeries series = far_field_series(l, rho, method.truncation);
-        const double a = far_field_sum(series, moments);
-        for (std::size_t k = 0; k < derivatives.size(); ++k) {
-            const auto& raw = derivatives[k].raw_moments;
-            d_coefficients[k] = (far_field_raw_sum(series, raw) - a * raw[0]) / flux;
-        }
-        const FarFieldSlopes slopes = far_field_slopes(series, l, rho, moments);
-        return Gradient{a, slopes.d_u, slopes.d_rho};
-    }
-    if (l < SMALLEST_SEPARATION) l = 0.0;
-    const DiscGradient edge = uniform_disc_gradient(l * rho, rho, rho * (l - 1.0));
-    const LimbVariable v{profile.limb_exponent()};
-    const LawDensity density(profile);
-    LawCoefficients coefficients(derivatives);
-    GradientSink<LawDensity, LawCoefficients> sink(l, rho, density, coefficients);
-    near_field(l, rho, v, law_rules_of(method, profile), {}, sink);
-    const Gradient integral = sink.sums();
+namespace {
 
+// A law's gradient from the far-field series.
+Gradient far_law_gradient(const FarFieldSeries& series, double l, double rho, const RadialProfile& profile,
+                          std::span<const double> moments, std::span<const CoefficientDerivative> derivatives,
+                          std::span<double> d_coefficients) {
+    const double flux = profile.flux();
+    const double a = far_field_sum(series, moments);
+    for (std::size_t k = 0; k < derivatives.size(); ++k) {
+        const auto& raw = derivatives[k].raw_moments;
+        d_coefficients[k] = (far_field_raw_sum(series, raw) - a * raw[0]) / flux;
+    }
+    const FarFieldSlopes slopes = far_field_slopes(series, l, rho, moments);
+    return Gradient{a, slopes.d_u, slopes.d_rho};
+}
+
+// A law's gradient from the edge disc and the near-field sums (l already
+// taken as 0 below SMALLEST_SEPARATION).
+template <class Coefficients>
+Gradient near_law_gradient(double l, const DiscGradient& edge, const Gradient& integral, const RadialProfile& profile,
+                           std::span<const CoefficientDerivative> derivatives, const Coefficients& coefficients,
+                           std::span<double> d_coefficients) {
+    const double flux = profile.flux();
     const double limb = profile.limb_intensity();
     const double a = profile.uniform() ? edge.value : (limb * edge.value + integral.a) / flux;
     for (std::size_t k = 0; k < derivatives.size(); ++k) {
@@ -757,28 +775,26 @@ Gradient profile_gradient(double l, double rho, const RadialProfile& profile, st
     return gradient;
 }
 
-Gradient table_gradient(double l, double rho, const BrightnessTable& table,
-                        std::span<const std::array<double, FAR_FIELD_TERMS>> hat_moments,
-                        std::span<double> d_brightness, const Method& method) {
+// A table's gradient from the far-field series.
+Gradient far_table_gradient(const FarFieldSeries& series, double l, double rho, const BrightnessTable& table,
+                            std::span<const std::array<double, FAR_FIELD_TERMS>> hat_moments,
+                            std::span<double> d_brightness) {
+    const double flux = table.flux;
+    const double a = far_field_sum(series, table.moments);
+    for (std::size_t j = 0; j < table.brightness.size(); ++j) {
+        d_brightness[j] = (far_field_raw_sum(series, hat_moments[j]) - a * hat_moments[j][0]) / flux;
+    }
+    const FarFieldSlopes slopes = far_field_slopes(series, l, rho, table.moments);
+    return Gradient{a, slopes.d_u, slopes.d_rho};
+}
+
+// A table's gradient from the edge disc, the near-field sums and the rows'.
+Gradient near_table_gradient(double l, const DiscGradient& edge, const Gradient& integral,
+                             const BrightnessTable& table,
+                             std::span<const std::array<double, FAR_FIELD_TERMS>> hat_moments, const TableRows& rows,
+                             std::span<double> d_brightness) {
     const double flux = table.flux;
     const std::size_t last = table.brightness.size() - 1;
-    if (l >= method.far_field_start) {
-        const FarFieldSeries series = far_field_series(l, rho, method.truncation);
-        const double a = far_field_sum(series, table.moments);
-        for (std::size_t j = 0; j <= last; ++j) {
-            d_brightness[j] = (far_field_raw_sum(series, hat_moments[j]) - a * hat_moments[j][0]) / flux;
-        }
-        const FarFieldSlopes slopes = far_field_slopes(series, l, rho, table.moments);
-        return Gradient{a, slopes.d_u, slopes.d_rho};
-    }
-    if (l < SMALLEST_SEPARATION) l = 0.0;
-    const DiscGradient edge = uniform_disc_gradient(l * rho, rho, rho * (l - 1.0));
-    const TableDensity density{table.slopes};
-    TableRows rows(last);
-    GradientSink<TableDensity, TableRows> sink(l, rho, density, rows);
-    near_field(l, rho, LimbVariable{2.0}, method.table, table.radii, sink);
-    const Gradient integral = sink.sums();
-
     const double limb = table.brightness[last];
     const double a = (limb * edge.value + integral.a) / flux;
     // A row's slope is (I_{j+1} − I_j)/width.
@@ -791,6 +807,201 @@ Gradient table_gradient(double l, double rho, const BrightnessTable& table,
     Gradient gradient = combine(a, limb, edge, integral, flux);
     if (l == 0.0) gradient.d_u = 0.0;
     return gradient;
+}
+
+DiscGradient edge_disc_gradient(double l, double rho) { return uniform_disc_gradient(l * rho, rho, rho * (l - 1.0)); }
+
+}  // namespace
+
+Gradient profile_gradient(double l, double rho, const RadialProfile& profile, std::span<const double> moments,
+                          std::span<const CoefficientDerivative> derivatives,
+                          std::span<double> d_coefficients, const Method& method) noexcept {
+    if (l >= method.far_field_start) {
+        return far_law_gradient(far_field_series(l, rho, method.truncation), l, rho, profile, moments, derivatives,
+                                d_coefficients);
+    }
+    if (l < SMALLEST_SEPARATION) l = 0.0;
+    const DiscGradient edge = edge_disc_gradient(l, rho);
+    const LawDensity density(profile);
+    LawCoefficients coefficients(derivatives);
+    std::array<double, BATCH> weights;
+    Gradient integral;
+    GradientSink<LawDensity, LawCoefficients> sink(l, rho, std::span(&density, 1), std::span(&coefficients, 1),
+                                                   weights, std::span(&integral, 1));
+    near_field(l, rho, LimbVariable{profile.limb_exponent()}, law_rules_of(method, profile), {}, sink);
+    sink.finish();
+    return near_law_gradient(l, edge, integral, profile, derivatives, coefficients, d_coefficients);
+}
+
+Gradient table_gradient(double l, double rho, const BrightnessTable& table,
+                        std::span<const std::array<double, FAR_FIELD_TERMS>> hat_moments,
+                        std::span<double> d_brightness, const Method& method) {
+    if (l >= method.far_field_start) {
+        return far_table_gradient(far_field_series(l, rho, method.truncation), l, rho, table, hat_moments,
+                                  d_brightness);
+    }
+    if (l < SMALLEST_SEPARATION) l = 0.0;
+    const DiscGradient edge = edge_disc_gradient(l, rho);
+    const TableDensity density{table.slopes};
+    TableRows rows(table.brightness.size() - 1);
+    std::array<double, BATCH> weights;
+    Gradient integral;
+    GradientSink<TableDensity, TableRows> sink(l, rho, std::span(&density, 1), std::span(&rows, 1), weights,
+                                               std::span(&integral, 1));
+    near_field(l, rho, LimbVariable{2.0}, method.table, table.radii, sink);
+    sink.finish();
+    return near_table_gradient(l, edge, integral, table, hat_moments, rows, d_brightness);
+}
+
+// ---------------------------------------------------------------------------
+// Gradients in several bands: the bands whose nodes agree share every disc.
+
+namespace {
+
+// Bands that take the same nodes at every separation: one limb variable, one
+// set of rules, one start of the series.
+struct NodeGroup {
+    double limb_exponent;
+    const Rules* rules;
+    const Method* method;
+    std::vector<std::size_t> members;
+};
+
+}  // namespace
+
+struct LawBandGradients::State {
+    std::vector<LawBand> bands;
+    std::vector<NodeGroup> groups;
+    // Per group, in member order: densities, coefficients (one per member, or
+    // one for all when the members' coefficient derivatives are the same
+    // profiles), the batch's weights and the integrals.
+    std::vector<std::vector<LawDensity>> densities;
+    std::vector<std::vector<LawCoefficients>> coefficients;
+    std::vector<std::vector<double>> weights;
+    std::vector<std::vector<Gradient>> integrals;
+};
+
+LawBandGradients::LawBandGradients(std::span<const LawBand> bands, bool shared_derivatives)
+    : state_(std::make_unique<State>()) {
+    State& state = *state_;
+    state.bands.assign(bands.begin(), bands.end());
+    for (std::size_t b = 0; b < bands.size(); ++b) {
+        const LawBand& band = bands[b];
+        const Rules* rules = &law_rules_of(*band.method, *band.profile);
+        const double k = band.profile->limb_exponent();
+        auto group = std::find_if(state.groups.begin(), state.groups.end(), [&](const NodeGroup& g) {
+            return g.limb_exponent == k && g.rules == rules && g.method->far_field_start == band.method->far_field_start;
+        });
+        if (group == state.groups.end()) {
+            state.groups.push_back(NodeGroup{k, rules, band.method, {}});
+            group = state.groups.end() - 1;
+        }
+        group->members.push_back(b);
+    }
+    for (const NodeGroup& group : state.groups) {
+        std::vector<LawDensity> densities;
+        std::vector<LawCoefficients> coefficients;
+        for (const std::size_t b : group.members) {
+            densities.emplace_back(*bands[b].profile);
+            if (!shared_derivatives || coefficients.empty()) coefficients.emplace_back(bands[b].derivatives);
+        }
+        state.weights.emplace_back(BATCH * group.members.size());
+        state.integrals.emplace_back(group.members.size());
+        state.densities.push_back(std::move(densities));
+        state.coefficients.push_back(std::move(coefficients));
+    }
+}
+
+LawBandGradients::~LawBandGradients() = default;
+
+void LawBandGradients::gradients(double l, double rho, std::span<Gradient> out, std::span<double> d_coefficients) {
+    State& state = *state_;
+    const std::size_t count = state.bands.empty() ? 0 : state.bands[0].derivatives.size();
+    auto derivatives_of = [&](std::size_t b) { return d_coefficients.subspan(b * count, count); };
+    const double l_near = l < SMALLEST_SEPARATION ? 0.0 : l;
+    bool edge_known = false;
+    DiscGradient edge{};
+    for (std::size_t g = 0; g < state.groups.size(); ++g) {
+        const NodeGroup& group = state.groups[g];
+        const Method& method = *group.method;
+        if (l >= method.far_field_start) {
+            const FarFieldSeries series = far_field_series(l, rho, method.truncation);
+            for (const std::size_t b : group.members) {
+                const LawBand& band = state.bands[b];
+                out[b] = far_law_gradient(series, l, rho, *band.profile, band.moments, band.derivatives,
+                                          derivatives_of(b));
+            }
+            continue;
+        }
+        if (!edge_known) {
+            edge = edge_disc_gradient(l_near, rho);
+            edge_known = true;
+        }
+        std::vector<LawCoefficients>& coefficients = state.coefficients[g];
+        for (LawCoefficients& c : coefficients) c.reset();
+        GradientSink<LawDensity, LawCoefficients> sink(l_near, rho, state.densities[g], coefficients,
+                                                       state.weights[g], state.integrals[g]);
+        near_field(l_near, rho, LimbVariable{group.limb_exponent}, *group.rules, {}, sink);
+        sink.finish();
+        for (std::size_t i = 0; i < group.members.size(); ++i) {
+            const std::size_t b = group.members[i];
+            const LawBand& band = state.bands[b];
+            const LawCoefficients& c = coefficients.size() == 1 ? coefficients[0] : coefficients[i];
+            out[b] = near_law_gradient(l_near, edge, state.integrals[g][i], *band.profile, band.derivatives, c,
+                                       derivatives_of(b));
+        }
+    }
+}
+
+struct TableBandGradients::State {
+    std::vector<const BrightnessTable*> tables;
+    std::span<const std::array<double, FAR_FIELD_TERMS>> hat_moments;
+    const Method* method;
+    std::vector<TableDensity> densities;
+    std::vector<TableRows> rows;  // one: the rows' sums do not depend on the brightness
+    std::vector<double> weights;
+    std::vector<Gradient> integrals;
+};
+
+TableBandGradients::TableBandGradients(std::span<const BrightnessTable* const> tables,
+                                       std::span<const std::array<double, FAR_FIELD_TERMS>> hat_moments,
+                                       const Method& method)
+    : state_(std::make_unique<State>()) {
+    State& state = *state_;
+    state.tables.assign(tables.begin(), tables.end());
+    state.hat_moments = hat_moments;
+    state.method = &method;
+    for (const BrightnessTable* table : tables) state.densities.push_back(TableDensity{table->slopes});
+    if (!tables.empty()) state.rows.emplace_back(tables[0]->brightness.size() - 1);
+    state.weights.resize(BATCH * tables.size());
+    state.integrals.resize(tables.size());
+}
+
+TableBandGradients::~TableBandGradients() = default;
+
+void TableBandGradients::gradients(double l, double rho, std::span<Gradient> out, std::span<double> d_brightness) {
+    State& state = *state_;
+    if (state.tables.empty()) return;
+    const std::size_t count = state.tables[0]->brightness.size();
+    auto derivatives_of = [&](std::size_t b) { return d_brightness.subspan(b * count, count); };
+    const Method& method = *state.method;
+    if (l >= method.far_field_start) {
+        const FarFieldSeries series = far_field_series(l, rho, method.truncation);
+        for (std::size_t b = 0; b < state.tables.size(); ++b) {
+            out[b] = far_table_gradient(series, l, rho, *state.tables[b], state.hat_moments, derivatives_of(b));
+        }
+        return;
+    }
+    if (l < SMALLEST_SEPARATION) l = 0.0;
+    const DiscGradient edge = edge_disc_gradient(l, rho);
+    state.rows[0].reset();
+    GradientSink<TableDensity, TableRows> sink(l, rho, state.densities, state.rows, state.weights, state.integrals);
+    near_field(l, rho, LimbVariable{2.0}, method.table, state.tables[0]->radii, sink);
+    sink.finish();
+    for (std::size_t b = 0; b < state.tables.size(); ++b) {
+        out[b] = near_table_gradient(l, edge, state.integrals[b], *state.tables[b], state.hat_moments, state.rows[0],
+                                     derivatives_of(b));
+    }
 }
 
 // ---------------------------------------------------------------------------

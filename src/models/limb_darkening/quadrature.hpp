@@ -3,6 +3,7 @@
 #pragma once
 
 #include <array>
+#include <memory>
 #include <span>
 #include <vector>
 
@@ -131,6 +132,54 @@ private:
 Gradient table_gradient(double l, double rho, const BrightnessTable& table,
                         std::span<const std::array<double, FAR_FIELD_TERMS>> hat_moments,
                         std::span<double> d_brightness, const Method& method);
+
+// The gradients of several profiles of one law at once (bands): each band's
+// profile, normalised moments, coefficient derivatives and method, all
+// bands with as many derivatives.
+struct LawBand {
+    const RadialProfile* profile;
+    std::span<const double> moments;
+    std::span<const CoefficientDerivative> derivatives;
+    const Method* method;
+};
+
+// gradients(l, ρ, out, d) gives out[b] and d[b·n + k] (n derivatives a band)
+// as profile_gradient gives them for band b alone, to the bit; the bands
+// that take the same nodes share every disc. shared_derivatives: every
+// band's coefficient derivatives are the same profiles (every law but
+// power-2, whose α derivative carries c), so that their sums are formed once.
+class LawBandGradients {
+public:
+    LawBandGradients(std::span<const LawBand> bands, bool shared_derivatives);
+    ~LawBandGradients();
+    LawBandGradients(const LawBandGradients&) = delete;
+    LawBandGradients& operator=(const LawBandGradients&) = delete;
+
+    void gradients(double l, double rho, std::span<Gradient> out, std::span<double> d_coefficients);
+
+    struct State;
+
+private:
+    std::unique_ptr<State> state_;
+};
+
+// The same for several tables on one set of radii: out[b] and
+// d_brightness[b·n + j] (n rows) as table_gradient gives them for table b.
+class TableBandGradients {
+public:
+    TableBandGradients(std::span<const BrightnessTable* const> tables,
+                       std::span<const std::array<double, FAR_FIELD_TERMS>> hat_moments, const Method& method);
+    ~TableBandGradients();
+    TableBandGradients(const TableBandGradients&) = delete;
+    TableBandGradients& operator=(const TableBandGradients&) = delete;
+
+    void gradients(double l, double rho, std::span<Gradient> out, std::span<double> d_brightness);
+
+    struct State;
+
+private:
+    std::unique_ptr<State> state_;
+};
 
 // Separations below this are taken as 0: the magnification differs from its
 // value at l = 0 by less than 1e-13 relative there (it is even in l, with a
