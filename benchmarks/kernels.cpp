@@ -12,6 +12,7 @@
 #include <cstring>
 #include <vector>
 
+#include "models/limb_darkening.hpp"
 #include "models/models.hpp"
 
 using namespace lumevaro;
@@ -29,6 +30,9 @@ std::vector<double> separations(std::size_t n) {
 
 const std::vector<double> TABLE_RADII{0.0, 0.25, 0.5, 0.75, 0.9, 1.0};
 const std::vector<double> TABLE_BRIGHTNESS{1.0, 0.98, 0.9, 0.75, 0.6, 0.4};
+
+// Separations of the far-field case, as benchmarks/light_curve.py makes them.
+constexpr std::size_t FAR_FIELD_VALUES = 100000;
 
 volatile double sink;  // keeps results alive so that nothing is optimised away
 
@@ -115,6 +119,19 @@ int main(int argc, char** argv) {
                        return integrated_flux_map_heyrovsky_magnification(l, re, rstar, TABLE_RADII,
                                                                           TABLE_BRIGHTNESS);
                    });
+    }
+    // The limb-darkened value function in the far field, l on [3, 100]
+    // (benchmarks/light_curve.py times the same call through Python, for the
+    // cost of the array conversion per element).
+    {
+        const std::size_t n = quick ? 1000 : FAR_FIELD_VALUES;
+        std::vector<double> l(n);
+        for (std::size_t i = 0; i < n; ++i) l[i] = 3.0 + 97.0 * static_cast<double>(i) / static_cast<double>(n - 1);
+        const double ns = best_ns_per_value(n, repeats, [&] {
+            const Checked<Array> a = limb_darkened_magnification(l, re, rstar, "linear", {0.6});
+            sink = a ? a.value()[0] : 0.0;
+        });
+        std::printf("limb_darkened_magnification_far %zu %.2f\n", n, ns);
     }
     return 0;
 }

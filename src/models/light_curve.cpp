@@ -143,27 +143,14 @@ Checked<std::unique_ptr<Source>> prepare_source(const std::string& law, const Ar
     return std::make_unique<Source>(named, rows, rtol);
 }
 
-// The separation at one time: u, and the ratios τ/u and u0/u (0 at u = 0).
-struct Separation {
-    double u;
-    double tau;
-    double tau_over_u;
-    double u0_over_u;
-};
-
-Separation separation(double t, double t0, double u0, double tE) {
-    const double tau = (t - t0) / tE;
-    double u = std::sqrt(u0 * u0 + tau * tau);
-    if (std::isinf(u) && std::isfinite(tau)) {
-        // u0² + τ² overflowed: the same root, scaled.
-        const double scale = std::fmax(std::fabs(u0), std::fabs(tau));
-        const double a = u0 / scale;
-        const double b = tau / scale;
-        u = scale * std::sqrt(a * a + b * b);
-    }
-    if (u == 0.0) return Separation{0.0, tau, 0.0, 0.0};
-    // τ/u and u0/u are 0 for infinite u: A is then flat.
-    return Separation{u, tau, tau / u, u0 / u};
+// u = √(u0² + τ²), the root scaled where the sum of squares overflows.
+double separation(double u0, double tau) {
+    const double u = std::sqrt(u0 * u0 + tau * tau);
+    if (!std::isinf(u) || std::isinf(tau)) return u;
+    const double scale = std::fmax(std::fabs(u0), std::fabs(tau));
+    const double a = u0 / scale;
+    const double b = tau / scale;
+    return scale * std::sqrt(a * a + b * b);
 }
 
 // A product with a factor that may be 0 where the other is infinite: 0.
@@ -184,20 +171,49 @@ Checked<Call> prepare(const Array& t, const Array& t0, const Array& u0, const Ar
     return Call{std::move(event), std::move(source).value(), coefficients.ndim() == 2};
 }
 
-// Calls visit(p, l, ρ, separation) at every element p of the broadcast shape,
-// with l = u/ρ, or l = +inf where that overflows.
-template <class Visit>
-void each_time(const Event& event, Visit&& visit) {
+// The geometry at every time, computed in one pass before any magnification
+// (a loop of divisions and roots alone, which the processor overlaps): the
+// separation l = u/ρ in source radii (+inf where it overflows), ρ, and for a
+// Jacobian the chain rule's factors, ∂u/∂t0 = −(τ/u)/tE, ∂u/∂u0 = u0/u and
+// ∂u/∂tE = τ ∂u/∂t0, each 0 where its ratio is (u = 0 makes both 0).
+struct Path {
+    std::vector<double> l, rho, d_t0, d_u0, d_tE;
+};
+
+Path path_of(const Event& event, bool factors) {
+    const std::size_t n = element_count(event.shape);
+    Path path{std::vector<double>(n), std::vector<double>(n), {}, {}, {}};
+    if (factors) {
+        path.d_t0.resize(n);
+        path.d_u0.resize(n);
+        path.d_tE.resize(n);
+    }
+    const auto at = [&](std::size_t p, double t, double t0, double u0, double tE, double rho) {
+        const double tau = (t - t0) / tE;
+        const double u = separation(u0, tau);
+        path.l[p] = u / rho;
+        path.rho[p] = rho;
+        if (!factors) return;
+        // τ/u and u0/u are 0 at u = 0, and for an infinite u (A flat there).
+        const double along = u == 0.0 || std::isinf(u) ? 0.0 : tau / u;
+        const double across = u == 0.0 || std::isinf(u) ? 0.0 : u0 / u;
+        path.d_t0[p] = -along / tE;
+        path.d_u0[p] = across;
+        path.d_tE[p] = times(path.d_t0[p], tau);
+    };
+    const auto& [t, t0, u0, tE, rho] = event.operands;
+    if (t0->size() == 1 && u0->size() == 1 && tE->size() == 1 && rho->size() == 1) {
+        // One event: the parameters are the same at every time.
+        for (std::size_t p = 0; p < n; ++p) at(p, (*t)[p], (*t0)[0], (*u0)[0], (*tE)[0], (*rho)[0]);
+        return path;
+    }
     std::array<Shape, OPERANDS> shapes;
     for (std::size_t k = 0; k < OPERANDS; ++k) shapes[k] = event.operands[k]->shape();
     BroadcastWalk walk(event.shape, shapes);
-    const std::size_t n = element_count(event.shape);
-    const auto& [t, t0, u0, tE, rho] = event.operands;
     for (std::size_t p = 0; p < n; ++p, walk.next()) {
-        const double rho_p = (*rho)[walk.at(RHO)];
-        const Separation s = separation((*t)[walk.at(T)], (*t0)[walk.at(T0)], (*u0)[walk.at(U0)], (*tE)[walk.at(TE)]);
-        visit(p, s.u / rho_p, rho_p, s, (*tE)[walk.at(TE)]);
+        at(p, (*t)[walk.at(T)], (*t0)[walk.at(T0)], (*u0)[walk.at(U0)], (*tE)[walk.at(TE)], (*rho)[walk.at(RHO)]);
     }
+    return path;
 }
 
 }  // namespace
@@ -209,17 +225,9 @@ Checked<Array> light_curve(Array t, Array t0, Array u0, Array tE, Array rho, std
     Call call = std::move(prepared).value();
     Source& source = *call.source;
     const std::size_t bands = source.band_count();
-    const std::size_t n = element_count(call.event.shape);
+    const Path path = path_of(call.event, false);
     Array a(call.banded ? stacked(bands, call.event.shape) : call.event.shape);
-    std::vector<double> values(bands);
-    each_time(call.event, [&](std::size_t p, double l, double rho_p, const Separation&, double) {
-        if (std::isinf(l)) {
-            for (std::size_t b = 0; b < bands; ++b) a[b * n + p] = 1.0;
-            return;
-        }
-        source.magnifications(l, rho_p, values);
-        for (std::size_t b = 0; b < bands; ++b) a[b * n + p] = values[b];
-    });
+    source.magnifications(path.l, path.rho, std::span<double>(a.data(), a.size()));
     return a;
 }
 
@@ -232,32 +240,30 @@ Checked<LightCurveJacobian> light_curve_jacobian(Array t, Array t0, Array u0, Ar
     const std::size_t bands = source.band_count();
     const std::size_t count = source.parameter_count();
     const std::size_t width = EVENT_PARAMETERS + count;
-    const std::size_t n = element_count(call.event.shape);
+    const Path path = path_of(call.event, true);
+    const std::size_t n = path.l.size();
     const Shape shape = call.banded ? stacked(bands, call.event.shape) : call.event.shape;
     Shape jacobian_shape = shape;
     jacobian_shape.push_back(width);
     LightCurveJacobian result{Array(shape), Array(jacobian_shape)};
-    std::vector<Gradient> geometry(bands);
-    std::vector<double> d_parameters(bands * count);
-    each_time(call.event, [&](std::size_t p, double l, double rho_p, const Separation& s, double tE_p) {
-        if (std::isinf(l)) {
-            // A = 1 and every derivative 0 (the Jacobian starts at zero).
-            for (std::size_t b = 0; b < bands; ++b) result.a[b * n + p] = 1.0;
-            return;
+    // The magnification's own derivatives land in the Jacobian's rows, ∂A/∂u
+    // in the column of t0 until the chain rule takes it from there.
+    double* rows = result.jacobian.data();
+    const limb_darkening::GradientOutput out{{result.a.data(), n, 1},
+                                             {rows, n * width, width},
+                                             {rows + 3, n * width, width},
+                                             {rows + EVENT_PARAMETERS, n * width, width},
+                                             1};
+    source.gradients(path.l, path.rho, out);
+    for (std::size_t b = 0; b < bands; ++b) {
+        for (std::size_t p = 0; p < n; ++p) {
+            double* row = &rows[(b * n + p) * width];
+            const double d_u = row[0];
+            row[0] = times(path.d_t0[p], d_u);
+            row[1] = times(path.d_u0[p], d_u);
+            row[2] = times(path.d_tE[p], d_u);
         }
-        source.gradients(l, rho_p, geometry, d_parameters);
-        for (std::size_t b = 0; b < bands; ++b) {
-            const Gradient& g = geometry[b];
-            result.a[b * n + p] = g.a;
-            double* row = &result.jacobian[(b * n + p) * width];
-            const double d_t0 = times(s.tau_over_u, -g.d_u) / tE_p;
-            row[0] = d_t0;
-            row[1] = times(s.u0_over_u, g.d_u);
-            row[2] = times(s.tau, d_t0);
-            row[3] = g.d_rho;
-            for (std::size_t k = 0; k < count; ++k) row[EVENT_PARAMETERS + k] = d_parameters[b * count + k];
-        }
-    });
+    }
     return result;
 }
 

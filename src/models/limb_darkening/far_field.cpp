@@ -26,6 +26,7 @@
 // full accuracy).
 #include "models/limb_darkening/far_field.hpp"
 
+#include <algorithm>
 #include <array>
 #include <cmath>
 
@@ -39,6 +40,16 @@ constexpr std::array<double, COEFFICIENTS + 1> RECIPROCALS = [] {
     for (int j = 1; j <= COEFFICIENTS; ++j) r[j] = 1.0 / j;
     return r;
 }();
+
+// The terms a separation takes: (1/l²)^k above the truncation.
+int term_count(double x, double truncation) {
+    int terms = 1;
+    for (double power = x; power > truncation && terms < FAR_FIELD_TERMS; power *= x) ++terms;
+    return terms;
+}
+
+// Separations whose series are formed side by side.
+constexpr std::size_t GROUP = 8;
 }  // namespace
 
 FarFieldSeries far_field_series(double l, double rho, double truncation) noexcept {
@@ -46,8 +57,7 @@ FarFieldSeries far_field_series(double l, double rho, double truncation) noexcep
     // read: nothing is cleared.
     FarFieldSeries series;
     const double x = 1.0 / (l * l);
-    int terms = 1;
-    for (double power = x; power > truncation && terms < FAR_FIELD_TERMS; power *= x) ++terms;
+    const int terms = term_count(x, truncation);
     series.terms = terms;
 
     const double u = l * rho;
@@ -88,6 +98,76 @@ FarFieldSeries far_field_series(double l, double rho, double truncation) noexcep
         series.slope[k] = g[1];
     }
     return series;
+}
+
+void far_field_series(std::span<const double> l, std::span<const double> rho, double truncation,
+                      std::span<FarFieldSeries> series) noexcept {
+    // The steps of far_field_series above, each taken for a group of
+    // separations before the next (a loop over the group the compiler runs
+    // in lanes and the processor overlaps, where one separation's steps form
+    // one chain of dependent operations); each separation's own coefficients
+    // are the same bits, and those beyond its own count go unused.
+    for (std::size_t first = 0; first < l.size(); first += GROUP) {
+        const std::size_t n = std::min(GROUP, l.size() - first);
+        std::array<double, GROUP> x{}, a1{}, half_inverse{};
+        std::array<int, GROUP> terms{};
+        int most = 1;
+        for (std::size_t i = 0; i < n; ++i) {
+            const double li = l[first + i];
+            x[i] = 1.0 / (li * li);
+            terms[i] = term_count(x[i], truncation);
+            most = std::max(most, terms[i]);
+        }
+        std::array<std::array<double, GROUP>, COEFFICIENTS> h, g;
+        h[0].fill(1.0);  // the lanes past the last separation compute on ones, unused
+        for (std::size_t i = 0; i < n; ++i) {
+            const double u = l[first + i] * rho[rho.size() == 1 ? 0 : first + i];
+            const double c = 4.0 / (u * u);
+            const double a0 = 1.0 + c;
+            a1[i] = 2.0 + c;
+            half_inverse[i] = 0.5 / a0;
+            h[0][i] = std::sqrt(a0);
+        }
+        for (std::size_t i = 0; i < GROUP; ++i) h[1][i] = a1[i] * h[0][i] * half_inverse[i];
+        const int used = 2 * most + 1;
+        for (int j = 1; j + 1 <= used; ++j) {
+            const double odd = 1.0 - 2.0 * j;
+            const double even = 4.0 - 2.0 * j;
+            for (std::size_t i = 0; i < GROUP; ++i) {
+                h[j + 1][i] = (a1[i] * odd * h[j][i] + even * h[j - 1][i]) * (half_inverse[i] * RECIPROCALS[j + 1]);
+            }
+        }
+        for (int j = 0; j < used; ++j) {
+            for (std::size_t i = 0; i < GROUP; ++i) g[j][i] = (j + 1) * h[j + 1][i];
+        }
+        std::array<double, GROUP> power;
+        power.fill(1.0);
+        for (std::size_t i = 0; i < n; ++i) {
+            FarFieldSeries& out = series[first + i];
+            out.terms = terms[i];
+            out.power[0] = 1.0;
+            out.value[0] = g[0][i];
+            out.slope[0] = g[1][i];
+        }
+        int length = used;
+        for (int k = 1; k < most; ++k) {
+            const double scale = 1.0 / (static_cast<double>(k) * k);
+            for (int j = 0; j + 2 < length; ++j) {
+                for (std::size_t i = 0; i < GROUP; ++i) {
+                    g[j][i] = (j + 1) * ((j + 1) * g[j + 1][i] + (j + 2) * g[j + 2][i]) * scale;
+                }
+            }
+            length -= 2;
+            for (std::size_t i = 0; i < n; ++i) {
+                if (k >= terms[i]) continue;
+                power[i] *= x[i];
+                FarFieldSeries& out = series[first + i];
+                out.power[k] = power[i];
+                out.value[k] = g[0][i];
+                out.slope[k] = g[1][i];
+            }
+        }
+    }
 }
 
 double far_field_sum(const FarFieldSeries& series, std::span<const double> moments) noexcept {

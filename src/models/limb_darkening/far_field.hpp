@@ -44,6 +44,11 @@ struct FarFieldSeries {
 // The terms stop once (1/l²)^k falls below `truncation`, or at FAR_FIELD_TERMS.
 FarFieldSeries far_field_series(double l, double rho, double truncation = FULL_TRUNCATION) noexcept;
 
+// far_field_series for several separations l[i] at once, of a source of
+// radius rho[i] (or rho[0] for all, given one): series[i], to the bit.
+void far_field_series(std::span<const double> l, std::span<const double> rho, double truncation,
+                      std::span<FarFieldSeries> series) noexcept;
+
 // Σ_k power[k] M_k value[k], summed as far_field_magnification sums it (the
 // same bits).
 double far_field_sum(const FarFieldSeries& series, std::span<const double> moments) noexcept;

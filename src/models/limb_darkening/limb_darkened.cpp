@@ -53,13 +53,8 @@ std::optional<InvalidArgument> check_table_call(const Array& l, double re, doubl
 // l's shape for a single band.
 Array magnifications(const Array& l, double rho, Source& source, bool banded) {
     const std::size_t bands = source.band_count();
-    const std::size_t n = l.size();
     Array a(banded ? stacked(bands, l.shape()) : l.shape());
-    std::vector<double> values(bands);
-    for (std::size_t i = 0; i < n; ++i) {
-        source.magnifications(l[i], rho, values);
-        for (std::size_t b = 0; b < bands; ++b) a[b * n + i] = values[b];
-    }
+    source.magnifications(l.values(), std::span<const double>(&rho, 1), std::span<double>(a.data(), a.size()));
     return a;
 }
 
@@ -74,19 +69,12 @@ MagnificationGradient gradients(const Array& l, double rho, Source& source, bool
     Shape parameters_shape = stacked(count, l.shape());
     if (banded) parameters_shape = stacked(bands, parameters_shape);
     MagnificationGradient gradient{Array(shape), Array(shape), Array(shape), Array(parameters_shape)};
-    std::vector<Gradient> geometry(bands);
-    std::vector<double> d_parameters(bands * count);
-    for (std::size_t i = 0; i < n; ++i) {
-        source.gradients(l[i], rho, geometry, d_parameters);
-        for (std::size_t b = 0; b < bands; ++b) {
-            gradient.a[b * n + i] = geometry[b].a;
-            gradient.d_u[b * n + i] = geometry[b].d_u;
-            gradient.d_rho[b * n + i] = geometry[b].d_rho;
-            for (std::size_t k = 0; k < count; ++k) {
-                gradient.d_coefficients[(b * count + k) * n + i] = d_parameters[b * count + k];
-            }
-        }
-    }
+    const limb_darkening::GradientOutput out{{gradient.a.data(), n, 1},
+                                             {gradient.d_u.data(), n, 1},
+                                             {gradient.d_rho.data(), n, 1},
+                                             {gradient.d_coefficients.data(), count * n, 1},
+                                             n};
+    source.gradients(l.values(), std::span<const double>(&rho, 1), out);
     return gradient;
 }
 

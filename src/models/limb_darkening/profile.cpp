@@ -155,6 +155,13 @@ bool RadialProfile::uniform() const noexcept {
     return log_coefficient_ == 0.0;
 }
 
+bool RadialProfile::constant_slope() const noexcept {
+    for (int i = 1; i < term_count_; ++i) {
+        if (terms_[i].exponent != 1.0) return false;
+    }
+    return log_coefficient_ == 0.0;
+}
+
 double RadialProfile::limb_intensity() const noexcept {
     // Every exponent but 0 is positive, so only the constant term survives.
     return terms_[0].coefficient;

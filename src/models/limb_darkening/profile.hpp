@@ -48,6 +48,9 @@ public:
     double slope(double mu) const noexcept;
     // I the same everywhere (the uniform law, or coefficients that make it so).
     bool uniform() const noexcept;
+    // dI/dμ the same everywhere, bit for bit: no term but the constant one
+    // and μ's (the linear law, and its coefficient's derivative).
+    bool constant_slope() const noexcept;
     // F = ∫₀¹ I(μ) 2μ dμ = ∫₀¹ I(r) 2r dr.
     double flux() const noexcept { return flux_; }
     // ∫₀¹ I (1 − μ²)^k 2μ dμ = ∫₀¹ I r^{2k} 2r dr for k = 0, 1, ...

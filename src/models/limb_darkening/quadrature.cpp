@@ -367,6 +367,9 @@ struct LawDensity {
     double c = 0.0;
     double alpha = 0.0;
     double scale = 0.0;  // c 2^α
+    // A profile linear in μ has the same slope everywhere: its value.
+    bool constant = false;
+    double slope = 0.0;
 
     explicit LawDensity(const RadialProfile& p) : profile(p) {
         if (p.power_variable()) {
@@ -374,6 +377,9 @@ struct LawDensity {
             c = p.power_coefficient();
             alpha = p.power_exponent();
             scale = c * std::exp2(alpha);
+        } else if (p.constant_slope()) {
+            constant = true;
+            slope = p.slope(1.0);
         }
     }
     double operator()(const Point& q, double t, double rate, int) const {
@@ -381,7 +387,7 @@ struct LawDensity {
             const double t2 = t * t;
             return scale * ((1.0 - t) * (1.0 + t)) * std::pow(1.0 + t2, -alpha - 1.0);
         }
-        return profile.slope(q.mu) * (rate * q.dmu_dt);
+        return (constant ? slope : profile.slope(q.mu)) * (rate * q.dmu_dt);
     }
 };
 
@@ -598,16 +604,23 @@ class LawCoefficients {
 public:
     static constexpr std::size_t MOST = 4;
 
-    explicit LawCoefficients(std::span<const CoefficientDerivative> derivatives) : derivatives_(derivatives) {}
+    explicit LawCoefficients(std::span<const CoefficientDerivative> derivatives) : derivatives_(derivatives) {
+        for (std::size_t k = 0; k < derivatives_.size(); ++k) {
+            const RadialProfile& profile = derivatives_[k].profile;
+            constant_[k] = !derivatives_[k].by_parts && profile.constant_slope();
+            if (constant_[k]) slopes_[k] = profile.slope(1.0);
+        }
+    }
 
     void record(std::size_t i, const Point& q, double rate, int) {
         const double factor = rate * q.dmu_dt;
         for (std::size_t k = 0; k < derivatives_.size(); ++k) {
             const RadialProfile& profile = derivatives_[k].profile;
-            weights_[i][k] = derivatives_[k].by_parts ? profile.log_coefficient() *
-                                                            std::pow(q.mu, profile.log_exponent() + 1.0) *
-                                                            std::log(q.mu) * factor
-                                                      : profile.slope(q.mu) * factor;
+            weights_[i][k] = constant_[k]            ? slopes_[k] * factor
+                             : derivatives_[k].by_parts ? profile.log_coefficient() *
+                                                              std::pow(q.mu, profile.log_exponent() + 1.0) *
+                                                              std::log(q.mu) * factor
+                                                        : profile.slope(q.mu) * factor;
         }
     }
     void accumulate(std::size_t i, double w, double r, double s, const DiscGradient& disc) {
@@ -622,6 +635,9 @@ public:
 
 private:
     std::span<const CoefficientDerivative> derivatives_;
+    // The derivative profiles linear in μ, and their slopes.
+    std::array<bool, MOST> constant_{};
+    std::array<double, MOST> slopes_{};
     std::array<std::array<double, MOST>, BATCH> weights_{};
     std::array<double, MOST> sums_{};
 };
@@ -742,20 +758,6 @@ Gradient combine(double a, double limb, const DiscGradient& edge, const Gradient
 
 namespace {
 
-// A law's gradient from the far-field series.
-Gradient far_law_gradient(const FarFieldSeries& series, double l, double rho, const RadialProfile& profile,
-                          std::span<const double> moments, std::span<const CoefficientDerivative> derivatives,
-                          std::span<double> d_coefficients) {
-    const double flux = profile.flux();
-    const double a = far_field_sum(series, moments);
-    for (std::size_t k = 0; k < derivatives.size(); ++k) {
-        const auto& raw = derivatives[k].raw_moments;
-        d_coefficients[k] = (far_field_raw_sum(series, raw) - a * raw[0]) / flux;
-    }
-    const FarFieldSlopes slopes = far_field_slopes(series, l, rho, moments);
-    return Gradient{a, slopes.d_u, slopes.d_rho};
-}
-
 // A law's gradient from the edge disc and the near-field sums (l already
 // taken as 0 below SMALLEST_SEPARATION).
 template <class Coefficients>
@@ -773,19 +775,6 @@ Gradient near_law_gradient(double l, const DiscGradient& edge, const Gradient& i
     Gradient gradient = combine(a, limb, edge, integral, flux);
     if (l == 0.0) gradient.d_u = 0.0;
     return gradient;
-}
-
-// A table's gradient from the far-field series.
-Gradient far_table_gradient(const FarFieldSeries& series, double l, double rho, const BrightnessTable& table,
-                            std::span<const std::array<double, FAR_FIELD_TERMS>> hat_moments,
-                            std::span<double> d_brightness) {
-    const double flux = table.flux;
-    const double a = far_field_sum(series, table.moments);
-    for (std::size_t j = 0; j < table.brightness.size(); ++j) {
-        d_brightness[j] = (far_field_raw_sum(series, hat_moments[j]) - a * hat_moments[j][0]) / flux;
-    }
-    const FarFieldSlopes slopes = far_field_slopes(series, l, rho, table.moments);
-    return Gradient{a, slopes.d_u, slopes.d_rho};
 }
 
 // A table's gradient from the edge disc, the near-field sums and the rows'.
@@ -812,6 +801,31 @@ Gradient near_table_gradient(double l, const DiscGradient& edge, const Gradient&
 DiscGradient edge_disc_gradient(double l, double rho) { return uniform_disc_gradient(l * rho, rho, rho * (l - 1.0)); }
 
 }  // namespace
+
+Gradient far_law_gradient(const FarFieldSeries& series, double l, double rho, const RadialProfile& profile,
+                          std::span<const double> moments, std::span<const CoefficientDerivative> derivatives,
+                          std::span<double> d_coefficients) noexcept {
+    const double flux = profile.flux();
+    const double a = far_field_sum(series, moments);
+    for (std::size_t k = 0; k < derivatives.size(); ++k) {
+        const auto& raw = derivatives[k].raw_moments;
+        d_coefficients[k] = (far_field_raw_sum(series, raw) - a * raw[0]) / flux;
+    }
+    const FarFieldSlopes slopes = far_field_slopes(series, l, rho, moments);
+    return Gradient{a, slopes.d_u, slopes.d_rho};
+}
+
+Gradient far_table_gradient(const FarFieldSeries& series, double l, double rho, const BrightnessTable& table,
+                            std::span<const std::array<double, FAR_FIELD_TERMS>> hat_moments,
+                            std::span<double> d_brightness) {
+    const double flux = table.flux;
+    const double a = far_field_sum(series, table.moments);
+    for (std::size_t j = 0; j < table.brightness.size(); ++j) {
+        d_brightness[j] = (far_field_raw_sum(series, hat_moments[j]) - a * hat_moments[j][0]) / flux;
+    }
+    const FarFieldSlopes slopes = far_field_slopes(series, l, rho, table.moments);
+    return Gradient{a, slopes.d_u, slopes.d_rho};
+}
 
 Gradient profile_gradient(double l, double rho, const RadialProfile& profile, std::span<const double> moments,
                           std::span<const CoefficientDerivative> derivatives,

@@ -125,6 +125,15 @@ private:
     std::vector<Group> groups_;
 };
 
+// profile_gradient and table_gradient where the far-field series serves l:
+// from the series at l (far_field_series), to the bit.
+Gradient far_law_gradient(const FarFieldSeries& series, double l, double rho, const RadialProfile& profile,
+                          std::span<const double> moments, std::span<const CoefficientDerivative> derivatives,
+                          std::span<double> d_coefficients) noexcept;
+Gradient far_table_gradient(const FarFieldSeries& series, double l, double rho, const BrightnessTable& table,
+                            std::span<const std::array<double, FAR_FIELD_TERMS>> hat_moments,
+                            std::span<double> d_brightness);
+
 // A table's magnification with its derivatives, d_brightness[j] = ∂A/∂I_j for
 // the table's (scaled) brightnesses; hat_moments[j] holds the raw moments of
 // the hat function of row radius j (1 there, 0 at the other radii, linear

@@ -1,5 +1,7 @@
 #include "models/limb_darkening/source.hpp"
 
+#include <cmath>
+
 namespace lumevaro::limb_darkening {
 
 Source::Source(Law law, std::span<const std::vector<double>> bands, double rtol)
@@ -18,6 +20,14 @@ Source::Source(Law law, std::span<const std::vector<double>> bands, double rtol)
             derivatives.push_back(std::move(derivative));
         }
     }
+    // Bands of unlike conditioning may take unlike methods: then every
+    // separation goes its own way.
+    bool shared = !methods_.empty();
+    for (const Method* method : methods_) shared = shared && method == methods_[0];
+    if (shared) {
+        far_method_ = methods_[0];
+        far_start_ = far_method_->far_field_start;
+    }
     if (bands_ > 1) {
         values_ = std::make_unique<Bands>(profiles_, rtol);
         std::vector<LawBand> law_bands;
@@ -34,6 +44,8 @@ Source::Source(std::vector<double> radii, std::span<const std::vector<double>> b
     : bands_(bands.size()), parameters_(radii.size()), table_(true), table_method_(&method_for(rtol)) {
     for (const std::vector<double>& brightness : bands) tables_.push_back(make_table(radii, brightness));
     hats_ = hat_moments(radii);
+    far_method_ = table_method_;
+    far_start_ = table_method_->far_field_start;
     if (bands_ > 1) {
         std::vector<const BrightnessTable*> tables;
         for (const CheckedTable& checked : tables_) tables.push_back(&checked.table);
@@ -44,6 +56,86 @@ Source::Source(std::vector<double> radii, std::span<const std::vector<double>> b
 }
 
 Source::~Source() = default;
+
+namespace {
+// Far-field separations whose series are formed at once.
+constexpr std::size_t FAR_GROUP = 32;
+}  // namespace
+
+// Calls each(i, series) for the separations the far-field series serves in
+// every band, with series[i]'s series at (l[i], rho[i]) formed in groups, and
+// each(i, nullptr) for the others.
+template <class Each>
+void Source::split(std::span<const double> l, std::span<const double> rho, Each&& each) {
+    const std::size_t n = l.size();
+    const auto rho_at = [&](std::size_t i) { return rho[rho.size() == 1 ? 0 : i]; };
+    std::array<double, FAR_GROUP> group_l, group_rho;
+    std::array<std::size_t, FAR_GROUP> group_index;
+    std::array<FarFieldSeries, FAR_GROUP> series;
+    std::size_t count = 0;
+    const auto flush = [&] {
+        far_field_series(std::span<const double>(group_l.data(), count), std::span<const double>(group_rho.data(), count),
+                         far_method_->truncation, std::span<FarFieldSeries>(series.data(), count));
+        for (std::size_t j = 0; j < count; ++j) each(group_index[j], &series[j]);
+        count = 0;
+    };
+    for (std::size_t i = 0; i < n; ++i) {
+        if (far_method_ == nullptr || !(l[i] >= far_start_)) {
+            each(i, nullptr);
+            continue;
+        }
+        group_l[count] = l[i];
+        group_rho[count] = rho_at(i);
+        group_index[count] = i;
+        if (++count == FAR_GROUP) flush();
+    }
+    if (count > 0) flush();
+}
+
+void Source::magnifications(std::span<const double> l, std::span<const double> rho, std::span<double> a) {
+    const std::size_t n = l.size();
+    std::vector<double> values(bands_);
+    split(l, rho, [&](std::size_t i, const FarFieldSeries* series) {
+        if (series == nullptr) {
+            magnifications(l[i], rho[rho.size() == 1 ? 0 : i], values);
+            for (std::size_t b = 0; b < bands_; ++b) a[b * n + i] = values[b];
+            return;
+        }
+        for (std::size_t b = 0; b < bands_; ++b) {
+            a[b * n + i] = far_field_sum(*series, table_ ? std::span<const double>(tables_[b].table.moments)
+                                                         : std::span<const double>(moments_[b]));
+        }
+    });
+}
+
+void Source::gradients(std::span<const double> l, std::span<const double> rho, const GradientOutput& out) {
+    const std::size_t m = parameters_;
+    std::vector<Gradient> one(bands_);
+    std::vector<double> d(bands_ * m);
+    split(l, rho, [&](std::size_t i, const FarFieldSeries* series) {
+        const double rho_i = rho[rho.size() == 1 ? 0 : i];
+        if (series == nullptr) {
+            gradients(l[i], rho_i, one, d);
+        } else {
+            for (std::size_t b = 0; b < bands_; ++b) {
+                const std::span<double> d_band = std::span<double>(d).subspan(b * m, m);
+                if (table_) {
+                    one[b] = far_table_gradient(*series, l[i], rho_i, tables_[b].table, hats_, d_band);
+                    for (double& x : d_band) x = x / tables_[b].brightest;
+                } else {
+                    one[b] = far_law_gradient(*series, l[i], rho_i, profiles_[b], moments_[b], derivatives_[b], d_band);
+                }
+            }
+        }
+        for (std::size_t b = 0; b < bands_; ++b) {
+            out.a.at(b, i) = one[b].a;
+            out.d_u.at(b, i) = one[b].d_u;
+            out.d_rho.at(b, i) = one[b].d_rho;
+            double* d_out = &out.d_parameters.at(b, i);
+            for (std::size_t k = 0; k < m; ++k) d_out[k * out.parameter] = d[b * m + k];
+        }
+    });
+}
 
 void Source::magnifications(double l, double rho, std::span<double> a) {
     if (bands_ == 0) return;

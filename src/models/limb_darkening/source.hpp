@@ -21,6 +21,21 @@
 
 namespace lumevaro::limb_darkening {
 
+// Where a batch of gradients goes: quantity q of band b at separation i is
+// q.data[b·q.band + i·q.point], and parameter k's derivative
+// d_parameters.data[b·band + k·parameter + i·point]; so that the results
+// land in the caller's arrays whatever their layout.
+struct Strided {
+    double* data;
+    std::size_t band;
+    std::size_t point;
+    double& at(std::size_t b, std::size_t i) const noexcept { return data[b * band + i * point]; }
+};
+struct GradientOutput {
+    Strided a, d_u, d_rho, d_parameters;
+    std::size_t parameter;
+};
+
 class Source {
 public:
     // A law with one set of checked coefficients per band.
@@ -37,16 +52,28 @@ public:
     // or the table's brightnesses.
     std::size_t parameter_count() const noexcept { return parameters_; }
 
-    // a[b] at separation l ≥ 0 (source radii) for a source of radius rho
-    // (Einstein radii).
-    void magnifications(double l, double rho, std::span<double> a);
+    // a[b·n + i], every band's magnification at separations l[i] ≥ 0 (source
+    // radii, finite) of a source of radius rho[i] (Einstein radii), or rho[0]
+    // for all when rho holds one; n = l.size().
+    void magnifications(std::span<const double> l, std::span<const double> rho, std::span<double> a);
 
-    // geometry[b] = {A, ∂A/∂u at fixed ρ, ∂A/∂ρ at fixed u} and
-    // d_parameters[b·n + k] = ∂A/∂(parameter k) of band b, n = parameter_count().
-    void gradients(double l, double rho, std::span<Gradient> geometry, std::span<double> d_parameters);
+    // A, ∂A/∂u at fixed ρ, ∂A/∂ρ at fixed u and ∂A/∂(parameter k) of every
+    // band at the same separations, into `out`.
+    void gradients(std::span<const double> l, std::span<const double> rho, const GradientOutput& out);
 
 private:
     using Moments = std::array<double, FAR_FIELD_TERMS>;
+
+    // One separation: a[b], geometry[b], d_parameters[b·m + k].
+    void magnifications(double l, double rho, std::span<double> a);
+    void gradients(double l, double rho, std::span<Gradient> geometry, std::span<double> d_parameters);
+
+    // The far field, where every band takes the series of one method: the
+    // separations from far_start_ on, their series formed side by side.
+    const Method* far_method_ = nullptr;
+    double far_start_ = 0.0;
+    template <class Each>
+    void split(std::span<const double> l, std::span<const double> rho, Each&& each);
 
     std::size_t bands_ = 0;
     std::size_t parameters_ = 0;
