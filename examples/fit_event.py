@@ -4,11 +4,9 @@ A lens crosses the source (u0 < rho), and a telescope records the flux
 
     F(t) = Fs * A(u(t) / rho) + Fb,    u(t) = sqrt(u0**2 + ((t - t0) / tE)**2),
 
-with A the magnification of a limb-darkened source,
-lumevaro.limb_darkened_magnification with the linear law
-I(r) = 1 - a (1 - sqrt(1 - r**2)) (separations in source radii, re = 1,
-rstar = rho), Fs the source flux and Fb the flux of unresolved stars blended
-with it. The script draws synthetic data
+with A the magnification of a limb-darkened source with the linear law
+I(r) = 1 - a (1 - sqrt(1 - r**2)), lumevaro.light_curve, Fs the source flux
+and Fb the flux of unresolved stars blended with it. The script draws synthetic data
 from known parameters (a survey point every 6 hours over five Einstein times,
 denser follow-up around the peak, Gaussian errors of 1 % of the baseline flux
 growing with the square root of the flux) and fits them with
@@ -19,10 +17,10 @@ scipy.optimize.least_squares:
    coefficient a, with Fs and Fb solved by linear least squares at every step,
    since the flux is linear in them;
 3. all seven parameters together from there, whose Jacobian at the optimum gives
-   the covariance and so the errors. This step takes the exact Jacobian from
-   lumevaro.limb_darkened_magnification_gradient (dA/du, dA/drho, dA/da,
-   chained to t0, u0 and tE) and is run a second time with finite
-   differences, to show how many evaluations of the model that saves.
+   the covariance and so the errors. This step takes the exact Jacobian in
+   (t0, u0, tE, rho, a) from lumevaro.light_curve_jacobian and is run a second
+   time with finite differences, to show how many evaluations of the model
+   that saves.
 
 It prints the recovered parameters beside the truth, with their errors and
 pulls (fit - truth) / error, and the chi-square of the best point-source
@@ -86,9 +84,7 @@ def magnification(times: Array, t0: float, u0: float, te: float, rho: float,
                   limb_darkening: float) -> Array:
     """Magnification of the limb-darkened source along the lens's straight path."""
     MODEL_CALLS.calls += 1
-    u = np.hypot(u0, (times - t0) / te)
-    return np.array(lumevaro.limb_darkened_magnification(
-        (u / rho).tolist(), 1.0, rho, "linear", [limb_darkening]))
+    return lumevaro.light_curve(times, t0, u0, te, rho, "linear", [limb_darkening])
 
 
 class Counted:
@@ -103,22 +99,9 @@ MODEL_CALLS = Counted()
 
 def magnification_jacobian(times: Array, t0: float, u0: float, te: float, rho: float,
                            limb_darkening: float) -> tuple[Array, Array]:
-    """The magnification and its derivatives in (t0, u0, tE, rho, a), one column each.
-
-    With tau = (t - t0)/tE and u = sqrt(u0**2 + tau**2): du/dt0 = -tau/(u tE),
-    du/du0 = u0/u, du/dtE = -tau**2/(u tE); rho and a enter A directly.
-    """
+    """The magnification and its derivatives in (t0, u0, tE, rho, a), one column each."""
     MODEL_CALLS.calls += 1
-    tau = (times - t0) / te
-    u = np.hypot(u0, tau)
-    a, da_du, da_drho, (da_da,) = lumevaro.limb_darkened_magnification_gradient(
-        (u / rho).tolist(), 1.0, rho, "linear", [limb_darkening])
-    slope = np.array(da_du)
-    along = np.divide(tau, u, out=np.zeros_like(u), where=u > 0.0)  # dA/du is 0 at u = 0
-    across = np.divide(u0, u, out=np.ones_like(u), where=u > 0.0)
-    columns = [-slope * along / te, slope * across, -slope * along * tau / te,
-               np.array(da_drho), np.array(da_da)]
-    return np.array(a), np.column_stack(columns)
+    return lumevaro.light_curve_jacobian(times, t0, u0, te, rho, "linear", [limb_darkening])
 
 
 def point_source_magnification(times: Array, t0: float, u0: float, te: float) -> Array:

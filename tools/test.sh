@@ -104,15 +104,26 @@ if platform.python_implementation() == "CPython":
 }
 
 # A virtual environment of its own for an interpreter, under build/, holding
-# the test packages and the module built for it.
-prepare_venv() {  # $1: interpreter, $2: folder
-  local interpreter=$1 venv=$2
+# the test packages and the module built for it; given a numpy version, that
+# numpy in place of the newest (the module is built against numpy 2's
+# headers either way, in pip's build environment).
+prepare_venv() {  # $1: interpreter, $2: folder, $3: numpy version (optional)
+  local interpreter=$1 venv=$2 numpy=${3:-}
   [ -x "$venv/bin/python" ] || "$interpreter" -m venv --clear "$venv" || return 1
   "$venv/bin/python" -m pip install --quiet --disable-pip-version-check --no-compile \
     -r tests/requirements.txt || return 1
   "$venv/bin/python" -m pip install --quiet --disable-pip-version-check --no-compile \
     --no-deps "$root" || return 1
+  if [ -n "$numpy" ]; then
+    "$venv/bin/python" -m pip install --quiet --disable-pip-version-check --no-compile \
+      "numpy==$numpy" || return 1
+  fi
 }
+
+# The oldest numpy the module supports runs under one interpreter: the
+# others and the default one test the newest numpy their CPython has.
+oldest_numpy=1.26.*
+oldest_numpy_python=3.10
 
 # A suite that could not run counts as one error.
 suite_not_run() {  # $1: order in the summary, $2: label
@@ -162,9 +173,10 @@ done
 prepare_other_venvs() {
   local minor_version
   for minor_version in "${other_versions[@]}" 3.11-dbg; do
-    local interpreter=${interpreter_of[$minor_version]:-python3.$minor_version}
+    local interpreter=${interpreter_of[$minor_version]:-python3.$minor_version} numpy=""
     [ "$minor_version" != 3.11-dbg ] || interpreter=python3.11-dbg
-    if prepare_venv "$interpreter" "$root/build/py$minor_version"; then
+    [ "$minor_version" != "$oldest_numpy_python" ] || numpy=$oldest_numpy
+    if prepare_venv "$interpreter" "$root/build/py$minor_version" "$numpy"; then
       echo "py$minor_version ready" >>"$venv_status"
     fi
   done
@@ -337,7 +349,7 @@ other_suites() {
     step "Python tests on Python $minor_version ($interpreter)"
     venv=$root/build/py$minor_version
     if venv_ready "$minor_version"; then
-      python_suite "$((order += 1))" "Python $(python_identity "$venv/bin/python" | cut -d' ' -f1), build/py$minor_version" \
+      python_suite "$((order += 1))" "Python $(python_identity "$venv/bin/python" | cut -d' ' -f1), numpy $("$venv/bin/python" -c 'import numpy; print(numpy.__version__)'), build/py$minor_version" \
         env LUMEVARO_HYPOTHESIS_PROFILE=quick \
         "$venv/bin/python" "${pytest[@]}" -m "not soak and not packaging" .
     else

@@ -3,6 +3,7 @@
 // separation, the magnification's gradient in every band, and the chain rule.
 #include "models/light_curve.hpp"
 
+#include <algorithm>
 #include <array>
 #include <cmath>
 #include <memory>
@@ -36,8 +37,9 @@ struct Event {
     Shape shape;  // the broadcast shape
 };
 
+template <class Holds>
 std::optional<InvalidArgument> check_each(const Array& values, std::string_view name, std::string_view rule,
-                                          bool (*holds)(double)) {
+                                          Holds holds) {
     for (std::size_t i = 0; i < values.size(); ++i) {
         if (!holds(values[i])) {
             return invalid(element_name(name, values.shape(), i) + std::string(rule) + number(values[i]));
@@ -46,8 +48,8 @@ std::optional<InvalidArgument> check_each(const Array& values, std::string_view 
     return std::nullopt;
 }
 
-bool finite(double x) { return std::isfinite(x); }
-bool positive(double x) { return std::isfinite(x) && x > 0.0; }
+constexpr auto finite = [](double x) { return std::isfinite(x); };
+constexpr auto positive = [](double x) { return std::isfinite(x) && x > 0.0; };
 
 std::optional<InvalidArgument> check_event(Event& event) {
     const auto& [t, t0, u0, tE, rho] = event.operands;
@@ -153,8 +155,10 @@ double separation(double u0, double tau) {
     return scale * std::sqrt(a * a + b * b);
 }
 
-// A product with a factor that may be 0 where the other is infinite: 0.
-double times(double factor, double slope) { return factor == 0.0 ? 0.0 : slope * factor; }
+// A product of a chain rule's factor and a slope, either of which may be 0
+// where the other is infinite (the limb; a timescale so short that a factor
+// overflows): 0.
+double times(double factor, double slope) { return factor == 0.0 || slope == 0.0 ? 0.0 : slope * factor; }
 
 struct Call {
     Event event;
@@ -171,50 +175,88 @@ Checked<Call> prepare(const Array& t, const Array& t0, const Array& u0, const Ar
     return Call{std::move(event), std::move(source).value(), coefficients.ndim() == 2};
 }
 
-// The geometry at every time, computed in one pass before any magnification
-// (a loop of divisions and roots alone, which the processor overlaps): the
-// separation l = u/ρ in source radii (+inf where it overflows), ρ, and for a
-// Jacobian the chain rule's factors, ∂u/∂t0 = −(τ/u)/tE, ∂u/∂u0 = u0/u and
-// ∂u/∂tE = τ ∂u/∂t0, each 0 where its ratio is (u = 0 makes both 0).
-struct Path {
-    std::vector<double> l, rho, d_t0, d_u0, d_tE;
-};
+// The geometry of a stretch of times, computed in one pass before their
+// magnifications (a loop of divisions and roots alone, which the processor
+// overlaps): the separation l = u/ρ in source radii (+inf where it
+// overflows), ρ (one for all times when the event's parameters are single
+// numbers), and for a Jacobian the chain rule's factors, ∂u/∂t0 = −(τ/u)/tE
+// and ∂u/∂u0 = u0/u, each 0 where its ratio is (u = 0 makes both 0), and τ
+// (∂A/∂tE = τ ∂A/∂t0). The times are taken a stretch at a time, so that these
+// stay small and in cache whatever the length of the light curve.
+constexpr std::size_t STRETCH = 256;
 
-Path path_of(const Event& event, bool factors) {
-    const std::size_t n = element_count(event.shape);
-    Path path{std::vector<double>(n), std::vector<double>(n), {}, {}, {}};
-    if (factors) {
-        path.d_t0.resize(n);
-        path.d_u0.resize(n);
-        path.d_tE.resize(n);
+class Path {
+public:
+    Path(const Event& event, bool factors)
+        : event_(event), factors_(factors), walk_(event.shape, shapes(event)), n_(element_count(event.shape)) {
+        const auto& [t, t0, u0, tE, rho] = event.operands;
+        one_event_ = t0->size() == 1 && u0->size() == 1 && tE->size() == 1 && rho->size() == 1;
     }
-    const auto at = [&](std::size_t p, double t, double t0, double u0, double tE, double rho) {
+
+    std::size_t size() const noexcept { return n_; }
+
+    // The geometry of the times [first, first + count), count ≤ STRETCH, the
+    // stretches taken in order.
+    void stretch(std::size_t first, std::size_t count) {
+        count_ = count;
+        const auto& [t, t0, u0, tE, rho] = event_.operands;
+        if (one_event_) {
+            const double start = (*t0)[0], impact = (*u0)[0], timescale = (*tE)[0], radius = (*rho)[0];
+            const double inverse_tE = 1.0 / timescale;
+            rho_[0] = radius;
+            for (std::size_t p = 0; p < count; ++p) {
+                at(p, (*t)[first + p], start, impact, timescale, radius, inverse_tE);
+            }
+            return;
+        }
+        for (std::size_t p = 0; p < count; ++p, walk_.next()) {
+            const double rho_p = (*rho)[walk_.at(RHO)];
+            rho_[p] = rho_p;
+            const double tE_p = (*tE)[walk_.at(TE)];
+            at(p, (*t)[walk_.at(T)], (*t0)[walk_.at(T0)], (*u0)[walk_.at(U0)], tE_p, rho_p, factors_ ? 1.0 / tE_p : 0.0);
+        }
+    }
+
+    std::span<const double> l() const noexcept { return std::span<const double>(l_.data(), count_); }
+    std::span<const double> rho() const noexcept {
+        return std::span<const double>(rho_.data(), one_event_ ? 1 : count_);
+    }
+    double d_t0(std::size_t p) const noexcept { return d_t0_[p]; }
+    double d_u0(std::size_t p) const noexcept { return d_u0_[p]; }
+    double tau(std::size_t p) const noexcept { return tau_[p]; }
+
+private:
+    static std::array<Shape, OPERANDS> shapes(const Event& event) {
+        std::array<Shape, OPERANDS> result;
+        for (std::size_t k = 0; k < OPERANDS; ++k) result[k] = event.operands[k]->shape();
+        return result;
+    }
+
+    // (inverse_tE: 1/tE.)
+    void at(std::size_t p, double t, double t0, double u0, double tE, double rho, double inverse_tE) {
         const double tau = (t - t0) / tE;
         const double u = separation(u0, tau);
-        path.l[p] = u / rho;
-        path.rho[p] = rho;
-        if (!factors) return;
+        l_[p] = u / rho;
+        if (!factors_) return;
         // τ/u and u0/u are 0 at u = 0, and for an infinite u (A flat there).
-        const double along = u == 0.0 || std::isinf(u) ? 0.0 : tau / u;
-        const double across = u == 0.0 || std::isinf(u) ? 0.0 : u0 / u;
-        path.d_t0[p] = -along / tE;
-        path.d_u0[p] = across;
-        path.d_tE[p] = times(path.d_t0[p], tau);
-    };
-    const auto& [t, t0, u0, tE, rho] = event.operands;
-    if (t0->size() == 1 && u0->size() == 1 && tE->size() == 1 && rho->size() == 1) {
-        // One event: the parameters are the same at every time.
-        for (std::size_t p = 0; p < n; ++p) at(p, (*t)[p], (*t0)[0], (*u0)[0], (*tE)[0], (*rho)[0]);
-        return path;
+        tau_[p] = tau;
+        if (u == 0.0 || std::isinf(u)) {
+            d_t0_[p] = d_u0_[p] = 0.0;
+            return;
+        }
+        const double inverse = 1.0 / u;
+        d_t0_[p] = times(-(tau * inverse), inverse_tE);
+        d_u0_[p] = u0 * inverse;
     }
-    std::array<Shape, OPERANDS> shapes;
-    for (std::size_t k = 0; k < OPERANDS; ++k) shapes[k] = event.operands[k]->shape();
-    BroadcastWalk walk(event.shape, shapes);
-    for (std::size_t p = 0; p < n; ++p, walk.next()) {
-        at(p, (*t)[walk.at(T)], (*t0)[walk.at(T0)], (*u0)[walk.at(U0)], (*tE)[walk.at(TE)], (*rho)[walk.at(RHO)]);
-    }
-    return path;
-}
+
+    const Event& event_;
+    bool factors_;
+    bool one_event_ = false;
+    BroadcastWalk walk_;
+    std::size_t n_;
+    std::size_t count_ = 0;
+    std::array<double, STRETCH> l_, rho_, d_t0_, d_u0_, tau_;
+};
 
 }  // namespace
 
@@ -225,9 +267,18 @@ Checked<Array> light_curve(Array t, Array t0, Array u0, Array tE, Array rho, std
     Call call = std::move(prepared).value();
     Source& source = *call.source;
     const std::size_t bands = source.band_count();
-    const Path path = path_of(call.event, false);
+    auto path = std::make_unique<Path>(call.event, false);
+    const std::size_t n = path->size();
     Array a(call.banded ? stacked(bands, call.event.shape) : call.event.shape);
-    source.magnifications(path.l, path.rho, std::span<double>(a.data(), a.size()));
+    std::vector<double> values(bands * STRETCH);
+    for (std::size_t first = 0; first < n; first += STRETCH) {
+        const std::size_t count = std::min(STRETCH, n - first);
+        path->stretch(first, count);
+        source.magnifications(path->l(), path->rho(), std::span<double>(values.data(), bands * count));
+        for (std::size_t b = 0; b < bands; ++b) {
+            std::copy_n(&values[b * count], count, &a[b * n + first]);
+        }
+    }
     return a;
 }
 
@@ -240,28 +291,33 @@ Checked<LightCurveJacobian> light_curve_jacobian(Array t, Array t0, Array u0, Ar
     const std::size_t bands = source.band_count();
     const std::size_t count = source.parameter_count();
     const std::size_t width = EVENT_PARAMETERS + count;
-    const Path path = path_of(call.event, true);
-    const std::size_t n = path.l.size();
+    auto path = std::make_unique<Path>(call.event, true);
+    const std::size_t n = path->size();
     const Shape shape = call.banded ? stacked(bands, call.event.shape) : call.event.shape;
     Shape jacobian_shape = shape;
     jacobian_shape.push_back(width);
     LightCurveJacobian result{Array(shape), Array(jacobian_shape)};
-    // The magnification's own derivatives land in the Jacobian's rows, ∂A/∂u
-    // in the column of t0 until the chain rule takes it from there.
     double* rows = result.jacobian.data();
-    const limb_darkening::GradientOutput out{{result.a.data(), n, 1},
-                                             {rows, n * width, width},
-                                             {rows + 3, n * width, width},
-                                             {rows + EVENT_PARAMETERS, n * width, width},
-                                             1};
-    source.gradients(path.l, path.rho, out);
-    for (std::size_t b = 0; b < bands; ++b) {
-        for (std::size_t p = 0; p < n; ++p) {
-            double* row = &rows[(b * n + p) * width];
-            const double d_u = row[0];
-            row[0] = times(path.d_t0[p], d_u);
-            row[1] = times(path.d_u0[p], d_u);
-            row[2] = times(path.d_tE[p], d_u);
+    for (std::size_t first = 0; first < n; first += STRETCH) {
+        const std::size_t stretch = std::min(STRETCH, n - first);
+        path->stretch(first, stretch);
+        // The magnification's own derivatives land in the Jacobian's rows,
+        // ∂A/∂u in the column of t0 until the chain rule takes it from there.
+        double* first_row = rows + first * width;
+        const limb_darkening::GradientOutput out{{result.a.data() + first, n, 1},
+                                                 {first_row, n * width, width},
+                                                 {first_row + 3, n * width, width},
+                                                 {first_row + EVENT_PARAMETERS, n * width, width},
+                                                 1};
+        source.gradients(path->l(), path->rho(), out);
+        for (std::size_t b = 0; b < bands; ++b) {
+            for (std::size_t p = 0; p < stretch; ++p) {
+                double* row = &first_row[(b * n + p) * width];
+                const double d_u = row[0];
+                row[0] = times(path->d_t0(p), d_u);
+                row[1] = times(path->d_u0(p), d_u);
+                row[2] = times(path->tau(p), row[0]);
+            }
         }
     }
     return result;

@@ -23,6 +23,7 @@
 #include "elliptic/bulirsch.hpp"
 #include "elliptic/carlson.hpp"
 #include "elliptic/legendre.hpp"
+#include "models/light_curve.hpp"
 #include "models/limb_darkening.hpp"
 #include "models/models.hpp"
 #include "numeric/instruction_set.hpp"
@@ -190,7 +191,10 @@ std::vector<Entry> digests() {
         return std::vector<Magnifications>{g.a.values(), g.d_u.values(), g.d_rho.values(), g.d_coefficients.values()};
     };
     auto same = [](const Array& rows) { return std::vector<Magnifications>{rows.values()}; };
-    Digest limb_darkened, tabulated, gradient, tabulated_gradient, bands;
+    Digest limb_darkened, tabulated, gradient, tabulated_gradient, bands, bands_gradient, light_curves;
+    // A light curve across the source and far from it: the times of short_l
+    // as days, around t0 = 0.5 with tE = 2.
+    const auto one = [](double x) { return Array(Shape{}, {x}); };
     // Every accuracy tier's rules and series, at the default and three others.
     for (const Accuracy accuracy : {Accuracy{}, Accuracy{1e-3}, Accuracy{1e-6}, Accuracy{1e-11}}) {
         for (const double rho : {1e-3, 0.1, 3.0}) {
@@ -203,6 +207,19 @@ std::vector<Entry> digests() {
                 bands.add_lists(limb_darkened_magnification_bands(short_l, 1.0, rho, law.name,
                                                                   {law.coefficients, law.coefficients}, accuracy),
                                 same);
+                bands_gradient.add_lists(
+                    limb_darkened_magnification_bands_gradient(short_l, 1.0, rho, law.name,
+                                                               {law.coefficients, law.coefficients}, accuracy),
+                    gradient_lists);
+                const Checked<LightCurveJacobian> curve =
+                    light_curve_jacobian(short_l, one(0.5), one(-0.6 * rho), one(2.0), one(rho), law.name,
+                                         law.coefficients, accuracy);
+                if (curve) {
+                    light_curves.add(curve.value().a.values());
+                    light_curves.add(curve.value().jacobian.values());
+                } else {
+                    light_curves.add(std::string_view(curve.message()));
+                }
             }
             tabulated.add(tabulated_limb_darkened_magnification(short_l, 1.0, rho, bl, bf, accuracy));
             tabulated_gradient.add_lists(
@@ -217,6 +234,8 @@ std::vector<Entry> digests() {
     out.push_back({"limb_darkened_magnification_gradient", gradient.hex()});
     out.push_back({"tabulated_limb_darkened_magnification_gradient", tabulated_gradient.hex()});
     out.push_back({"limb_darkened_magnification_bands", bands.hex()});
+    out.push_back({"limb_darkened_magnification_bands_gradient", bands_gradient.hex()});
+    out.push_back({"light_curve_jacobian", light_curves.hex()});
     return out;
 }
 
@@ -234,9 +253,11 @@ const Entry GLIBC_DIGESTS[] = {
     {"discrete_flux_map_heyrovsky_magnification", "a79d8ab452850eab"},
     {"limb_darkened_magnification", "a6ded506c02f00d2"},
     {"tabulated_limb_darkened_magnification", "a4797f96ea1a1988"},
-    {"limb_darkened_magnification_gradient", "ff75f9f6a73fddf9"},
-    {"tabulated_limb_darkened_magnification_gradient", "f94ff7ccac4ca1a6"},
+    {"limb_darkened_magnification_gradient", "bd0402a8b1d32981"},
+    {"tabulated_limb_darkened_magnification_gradient", "430c489c569e34f3"},
     {"limb_darkened_magnification_bands", "ceaaadb8473b0ec9"},
+    {"limb_darkened_magnification_bands_gradient", "1c1523b8ca12a5d5"},
+    {"light_curve_jacobian", "0fd79a13112f8ae2"},
 };
 
 }  // namespace

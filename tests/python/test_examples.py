@@ -18,9 +18,14 @@ PNG_SIGNATURE = b"\x89PNG\r\n\x1a\n"
 
 
 def load(name):
+    """An example as a module; it may import the examples beside it."""
     module_spec = importlib.util.spec_from_file_location(name, EXAMPLES / f"{name}.py")
     module = importlib.util.module_from_spec(module_spec)
-    module_spec.loader.exec_module(module)
+    sys.path.insert(0, str(EXAMPLES))
+    try:
+        module_spec.loader.exec_module(module)
+    finally:
+        sys.path.remove(str(EXAMPLES))
     return module
 
 
@@ -118,6 +123,20 @@ def test_fit_script_reports_the_fit_and_the_point_source_misfit(tmp_path):
     assert worse_by > 1e4
 
 
+@pytest.mark.parametrize("seed", [1, 2, 3])
+def test_two_bands_fit_recovers_both_limb_darkenings(seed):
+    fit_bands = load("fit_bands")
+    times, flux, sigma = fit_bands.simulate(fit_bands.TRUTH, seed)
+    truth = fit_bands.parameters(fit_bands.TRUTH)
+    best, errors, chi2 = fit_bands.fit(times, flux, sigma, fit_bands.first_guess(truth))
+    for name, true, value, error in zip(fit_bands.NAMES, truth, best, errors):
+        assert abs(value - true) < 4.0 * error, f"{name}: {value} against {true} +/- {error}"
+    a_i, a_v = best[4:6]
+    assert a_v - a_i > 5.0 * math.hypot(*errors[4:6])  # the bands tell their limbs apart
+    dof = flux.size - len(fit_bands.NAMES)
+    assert abs(chi2 - dof) < 5.0 * math.sqrt(2.0 * dof)
+
+
 # Light curves on a cluster
 
 def test_module_functions_pickle_by_reference():
@@ -157,6 +176,7 @@ BAD_OPTIONS = [
     ("light_curve", ["--output", "no-such-folder/curve.png"], "argument --output: no folder"),
     ("fit_event", ["--seed=-1"], "argument --seed: must be 0 or more, not -1"),
     ("fit_event", ["--seed", "1.5"], "argument --seed: not a whole number: '1.5'"),
+    ("fit_bands", ["--seed=-2"], "argument --seed: must be 0 or more, not -2"),
     ("dask_grid", ["--workers", "0"], "argument --workers: must lie from 1 to 256, not 0"),
     ("dask_grid", ["--scheduler", "tcp://host"], "argument --scheduler: not an address"),
     ("make_figures", ["figure.png"], "argument folder: figure.png is not a folder"),
@@ -188,6 +208,7 @@ def test_bad_options_are_refused_by_argparse(name, arguments, message, tmp_path,
     ("light_curve", ["(default: light_curve.png)", "(default: 0.001)", "(default: 20.0)",
                      "(default: 0.01)"]),
     ("fit_event", ["(default: 1)"]),
+    ("fit_bands", ["(default: 1)"]),
 ])
 def test_command_line_help_shows_defaults_and_errors_end_without_traceback(name, defaults,
                                                                            tmp_path):

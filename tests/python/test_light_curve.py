@@ -143,6 +143,11 @@ def test_far_from_the_lens_the_source_is_unmagnified():
     # u0 squared overflows with tau near: the root is scaled, not infinite.
     a, jacobian = lcj([1e160], 0.0, 1e160, 1.0, 1e-40, "linear", [0.6])
     assert a.tolist() == [1.0] and not np.isnan(jacobian).any()
+    # A timescale so short that the chain rule's factors overflow, at the
+    # closest approach and away from it.
+    for tE in (2.2250738585072014e-308, 5e-324):
+        a, jacobian = lcj([0.0, 1.0, 1e-300], 1.0, [0.0, 0.5, 1e-3], tE, 1.0, "linear", [0.6])
+        assert not np.isnan(jacobian).any(), (tE, jacobian)
 
 
 @pytest.mark.parametrize("law", sorted(LAWS))

@@ -112,27 +112,30 @@ void Source::gradients(std::span<const double> l, std::span<const double> rho, c
     const std::size_t m = parameters_;
     std::vector<Gradient> one(bands_);
     std::vector<double> d(bands_ * m);
+    const auto store = [&](std::size_t b, std::size_t i, const Gradient& g, const double* d_band) {
+        out.a.at(b, i) = g.a;
+        out.d_u.at(b, i) = g.d_u;
+        out.d_rho.at(b, i) = g.d_rho;
+        double* d_out = &out.d_parameters.at(b, i);
+        for (std::size_t k = 0; k < m; ++k) d_out[k * out.parameter] = d_band[k];
+    };
     split(l, rho, [&](std::size_t i, const FarFieldSeries* series) {
         const double rho_i = rho[rho.size() == 1 ? 0 : i];
         if (series == nullptr) {
             gradients(l[i], rho_i, one, d);
-        } else {
-            for (std::size_t b = 0; b < bands_; ++b) {
-                const std::span<double> d_band = std::span<double>(d).subspan(b * m, m);
-                if (table_) {
-                    one[b] = far_table_gradient(*series, l[i], rho_i, tables_[b].table, hats_, d_band);
-                    for (double& x : d_band) x = x / tables_[b].brightest;
-                } else {
-                    one[b] = far_law_gradient(*series, l[i], rho_i, profiles_[b], moments_[b], derivatives_[b], d_band);
-                }
-            }
+            for (std::size_t b = 0; b < bands_; ++b) store(b, i, one[b], &d[b * m]);
+            return;
         }
         for (std::size_t b = 0; b < bands_; ++b) {
-            out.a.at(b, i) = one[b].a;
-            out.d_u.at(b, i) = one[b].d_u;
-            out.d_rho.at(b, i) = one[b].d_rho;
-            double* d_out = &out.d_parameters.at(b, i);
-            for (std::size_t k = 0; k < m; ++k) d_out[k * out.parameter] = d[b * m + k];
+            const std::span<double> d_band = std::span<double>(d).subspan(b * m, m);
+            if (table_) {
+                const Gradient g = far_table_gradient(*series, l[i], rho_i, tables_[b].table, hats_, d_band);
+                for (double& x : d_band) x = x / tables_[b].brightest;
+                store(b, i, g, d_band.data());
+            } else {
+                store(b, i, far_law_gradient(*series, l[i], rho_i, profiles_[b], moments_[b], derivatives_[b], d_band),
+                      d_band.data());
+            }
         }
     });
 }
