@@ -70,16 +70,36 @@ const std::vector<double>& values_of(const Outcome<T>& outcome) {
     return outcome.value();
 }
 
+// The limb-darkened value function in the far field, l on [3, 100]
+// (benchmarks/light_curve.py times the same call through Python, for the
+// cost of the array conversion per element).
+void far_field_case(double re, double rstar, std::size_t n, int repeats) {
+    std::vector<double> l(n);
+    for (std::size_t i = 0; i < n; ++i) l[i] = 3.0 + 97.0 * static_cast<double>(i) / static_cast<double>(n - 1);
+    const double ns = best_ns_per_value(n, repeats, [&] {
+        const Checked<Array> a = limb_darkened_magnification(l, re, rstar, "linear", {0.6});
+        sink = a ? a.value()[0] : 0.0;
+    });
+    std::printf("limb_darkened_magnification_far %zu %.2f\n", n, ns);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
     const bool quick = argc > 1 && std::strcmp(argv[1], "--quick") == 0;
+    // --far: the far-field case alone (benchmarks/light_curve.py runs it
+    // between its own rounds).
+    const bool far_only = argc > 1 && std::strcmp(argv[1], "--far") == 0;
     const double re = 1.0, rstar = 0.05;
     const std::vector<std::size_t> fast_lengths = quick ? std::vector<std::size_t>{1, 100}
                                                         : std::vector<std::size_t>{1, 100, 100000};
     const std::vector<std::size_t> slow_lengths = quick ? std::vector<std::size_t>{1, 10}
                                                         : std::vector<std::size_t>{1, 10, 100};
     const int repeats = quick ? 3 : 7;
+    if (far_only) {
+        far_field_case(re, rstar, FAR_FIELD_VALUES, repeats);
+        return 0;
+    }
 
     for (std::size_t n : fast_lengths) {
         bench_list("witt_mao_magnification", n, repeats, [&](const std::vector<double>& l) {
@@ -120,18 +140,6 @@ int main(int argc, char** argv) {
                                                                           TABLE_BRIGHTNESS);
                    });
     }
-    // The limb-darkened value function in the far field, l on [3, 100]
-    // (benchmarks/light_curve.py times the same call through Python, for the
-    // cost of the array conversion per element).
-    {
-        const std::size_t n = quick ? 1000 : FAR_FIELD_VALUES;
-        std::vector<double> l(n);
-        for (std::size_t i = 0; i < n; ++i) l[i] = 3.0 + 97.0 * static_cast<double>(i) / static_cast<double>(n - 1);
-        const double ns = best_ns_per_value(n, repeats, [&] {
-            const Checked<Array> a = limb_darkened_magnification(l, re, rstar, "linear", {0.6});
-            sink = a ? a.value()[0] : 0.0;
-        });
-        std::printf("limb_darkened_magnification_far %zu %.2f\n", n, ns);
-    }
+    far_field_case(re, rstar, quick ? 1000 : FAR_FIELD_VALUES, repeats);
     return 0;
 }

@@ -253,11 +253,11 @@ const Entry GLIBC_DIGESTS[] = {
     {"discrete_flux_map_heyrovsky_magnification", "a79d8ab452850eab"},
     {"limb_darkened_magnification", "a6ded506c02f00d2"},
     {"tabulated_limb_darkened_magnification", "a4797f96ea1a1988"},
-    {"limb_darkened_magnification_gradient", "bd0402a8b1d32981"},
-    {"tabulated_limb_darkened_magnification_gradient", "430c489c569e34f3"},
+    {"limb_darkened_magnification_gradient", "1f30435d3ff9aa16"},
+    {"tabulated_limb_darkened_magnification_gradient", "6dbc0a25514234ac"},
     {"limb_darkened_magnification_bands", "ceaaadb8473b0ec9"},
-    {"limb_darkened_magnification_bands_gradient", "1c1523b8ca12a5d5"},
-    {"light_curve_jacobian", "0fd79a13112f8ae2"},
+    {"limb_darkened_magnification_bands_gradient", "fa6e8800e60d88d5"},
+    {"light_curve_jacobian", "be28917bc14e1758"},
 };
 
 }  // namespace

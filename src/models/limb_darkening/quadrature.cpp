@@ -738,13 +738,6 @@ private:
     std::array<DiscGradient, BATCH> discs_;
 };
 
-// Σ_k power[k] raw[k] value[k]: the far-field numerator of raw moments.
-double far_field_raw_sum(const FarFieldSeries& series, std::span<const double> raw) {
-    double sum = 0.0;
-    for (int k = series.terms - 1; k >= 0; --k) sum += series.power[k] * raw[k] * series.value[k];
-    return sum;
-}
-
 // The geometric derivatives of F·A = I(1)·A_disc(u, ρ) + J over F, the
 // edge disc's left out where the limb is dark (its derivatives are
 // infinite on the limb).
@@ -802,29 +795,47 @@ DiscGradient edge_disc_gradient(double l, double rho) { return uniform_disc_grad
 
 }  // namespace
 
+namespace {
+
+// A profile's far-field gradient in one pass over the series: A as
+// far_field_sum sums it, its slopes (far_field.hpp), and d[j] = (Σ_k
+// power[k] R_j[k] value[k] − A R_j[0])/F for the raw moments R_j = raw(j)
+// of each of `count` parameters.
+template <class Raw>
+Gradient far_gradient(const FarFieldSeries& series, double l, double rho, std::span<const double> moments,
+                      double flux, std::size_t count, Raw&& raw, std::span<double> d) noexcept {
+    double a = moments[0] * series.value[0];
+    double along = moments[0] * series.slope[0];
+    double across = 0.0;
+    for (int k = 1; k < series.terms; ++k) {
+        const double weight = series.power[k] * moments[k];
+        a = a + weight * series.value[k];
+        along += weight * series.slope[k];
+        across += (2.0 * k) * (weight * series.value[k]);
+    }
+    for (std::size_t j = 0; j < count; ++j) {
+        const auto& r = raw(j);
+        double sum = r[0] * series.value[0];
+        for (int k = 1; k < series.terms; ++k) sum += (series.power[k] * r[k]) * series.value[k];
+        d[j] = (sum - a * r[0]) / flux;
+    }
+    return Gradient{a, (2.0 / (l * rho)) * along, across / rho};
+}
+
+}  // namespace
+
 Gradient far_law_gradient(const FarFieldSeries& series, double l, double rho, const RadialProfile& profile,
                           std::span<const double> moments, std::span<const CoefficientDerivative> derivatives,
                           std::span<double> d_coefficients) noexcept {
-    const double flux = profile.flux();
-    const double a = far_field_sum(series, moments);
-    for (std::size_t k = 0; k < derivatives.size(); ++k) {
-        const auto& raw = derivatives[k].raw_moments;
-        d_coefficients[k] = (far_field_raw_sum(series, raw) - a * raw[0]) / flux;
-    }
-    const FarFieldSlopes slopes = far_field_slopes(series, l, rho, moments);
-    return Gradient{a, slopes.d_u, slopes.d_rho};
+    return far_gradient(series, l, rho, moments, profile.flux(), derivatives.size(),
+                        [&](std::size_t k) -> const auto& { return derivatives[k].raw_moments; }, d_coefficients);
 }
 
 Gradient far_table_gradient(const FarFieldSeries& series, double l, double rho, const BrightnessTable& table,
                             std::span<const std::array<double, FAR_FIELD_TERMS>> hat_moments,
                             std::span<double> d_brightness) {
-    const double flux = table.flux;
-    const double a = far_field_sum(series, table.moments);
-    for (std::size_t j = 0; j < table.brightness.size(); ++j) {
-        d_brightness[j] = (far_field_raw_sum(series, hat_moments[j]) - a * hat_moments[j][0]) / flux;
-    }
-    const FarFieldSlopes slopes = far_field_slopes(series, l, rho, table.moments);
-    return Gradient{a, slopes.d_u, slopes.d_rho};
+    return far_gradient(series, l, rho, table.moments, table.flux, table.brightness.size(),
+                        [&](std::size_t j) -> const auto& { return hat_moments[j]; }, d_brightness);
 }
 
 Gradient profile_gradient(double l, double rho, const RadialProfile& profile, std::span<const double> moments,
