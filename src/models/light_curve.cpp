@@ -323,4 +323,36 @@ Checked<LightCurveJacobian> light_curve_jacobian(Array t, Array t0, Array u0, Ar
     return result;
 }
 
+namespace {
+
+// The separations' and radii's checks, then the profile's: the source.
+Checked<std::unique_ptr<Source>> prepare_profile(const Array& l, double re, double rstar, double& rho,
+                                                 const std::string& law, const Array& coefficients,
+                                                 const TableRadii& radii, double rtol) {
+    if (auto error = limb_darkening::check_separations(l)) return *std::move(error);
+    if (auto error = limb_darkening::check_radii_ratio(re, rstar, rho)) return *std::move(error);
+    return prepare_source(law, coefficients, radii, rtol);
+}
+
+}  // namespace
+
+Checked<Array> profile_magnification(Array l, double re, double rstar, std::string law, Array coefficients,
+                                     Accuracy accuracy, TableRadii radii) {
+    double rho = 0.0;
+    Checked<std::unique_ptr<Source>> prepared =
+        prepare_profile(l, re, rstar, rho, law, coefficients, radii, accuracy.rtol);
+    if (!prepared) return InvalidArgument{prepared.message()};
+    return limb_darkening::magnifications(l, rho, *prepared.value(), coefficients.ndim() == 2);
+}
+
+Checked<MagnificationGradient> profile_magnification_gradient(Array l, double re, double rstar, std::string law,
+                                                              Array coefficients, Accuracy accuracy,
+                                                              TableRadii radii) {
+    double rho = 0.0;
+    Checked<std::unique_ptr<Source>> prepared =
+        prepare_profile(l, re, rstar, rho, law, coefficients, radii, accuracy.rtol);
+    if (!prepared) return InvalidArgument{prepared.message()};
+    return limb_darkening::gradients(l, rho, *prepared.value(), coefficients.ndim() == 2);
+}
+
 }  // namespace lumevaro

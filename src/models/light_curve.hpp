@@ -56,4 +56,17 @@ Checked<Array> light_curve(Array t, Array t0, Array u0, Array tE, Array rho, std
 Checked<LightCurveJacobian> light_curve_jacobian(Array t, Array t0, Array u0, Array tE, Array rho, std::string law,
                                                  Array coefficients, Accuracy accuracy = {}, TableRadii radii = {});
 
+// The limb-darkened magnification at separations l (source radii) of a source
+// of radius rstar/re, its profile given as the light curves take it (a law,
+// or "table" with radii; coefficients of shape (n,) or (bands, n)): a of
+// shape ([bands,] *l.shape), to the bit the value functions' for that
+// profile; with its derivatives, those of the gradient functions, laid out
+// as they lay them out (d_coefficients of shape ([bands,] n, *l.shape)).
+// The interface the adapters (lumevaro.jax) call.
+Checked<Array> profile_magnification(Array l, double re, double rstar, std::string law, Array coefficients,
+                                     Accuracy accuracy = {}, TableRadii radii = {});
+Checked<MagnificationGradient> profile_magnification_gradient(Array l, double re, double rstar, std::string law,
+                                                              Array coefficients, Accuracy accuracy = {},
+                                                              TableRadii radii = {});
+
 }  // namespace lumevaro

@@ -15,7 +15,8 @@ namespace lumevaro {
 
 namespace {
 
-using limb_darkening::Gradient;
+using limb_darkening::gradients;
+using limb_darkening::magnifications;
 using limb_darkening::Source;
 
 // A law function's checks: the geometry, the law and its coefficients (one
@@ -47,35 +48,6 @@ std::optional<InvalidArgument> check_table_call(const Array& l, double re, doubl
     if (auto error = limb_darkening::check_table_radii(bl, "bl")) return error;
     if (auto error = limb_darkening::check_table_brightness(bf, "bf")) return error;
     return limb_darkening::check_rtol(rtol);
-}
-
-// Every band's magnification at every separation: (bands, *shape), or
-// l's shape for a single band.
-Array magnifications(const Array& l, double rho, Source& source, bool banded) {
-    const std::size_t bands = source.band_count();
-    Array a(banded ? stacked(bands, l.shape()) : l.shape());
-    source.magnifications(l.values(), std::span<const double>(&rho, 1), std::span<double>(a.data(), a.size()));
-    return a;
-}
-
-// Every band's gradient at every separation: a, da_du and da_drho of shape
-// (bands, *shape) and the parameters' derivatives (bands, parameters,
-// *shape); without the bands axis for a single band.
-MagnificationGradient gradients(const Array& l, double rho, Source& source, bool banded) {
-    const std::size_t bands = source.band_count();
-    const std::size_t count = source.parameter_count();
-    const std::size_t n = l.size();
-    const Shape shape = banded ? stacked(bands, l.shape()) : l.shape();
-    Shape parameters_shape = stacked(count, l.shape());
-    if (banded) parameters_shape = stacked(bands, parameters_shape);
-    MagnificationGradient gradient{Array(shape), Array(shape), Array(shape), Array(parameters_shape)};
-    const limb_darkening::GradientOutput out{{gradient.a.data(), n, 1},
-                                             {gradient.d_u.data(), n, 1},
-                                             {gradient.d_rho.data(), n, 1},
-                                             {gradient.d_coefficients.data(), count * n, 1},
-                                             n};
-    source.gradients(l.values(), std::span<const double>(&rho, 1), out);
-    return gradient;
 }
 
 }  // namespace

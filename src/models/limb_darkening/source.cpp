@@ -116,6 +116,7 @@ void Source::gradients(std::span<const double> l, std::span<const double> rho, c
         out.a.at(b, i) = g.a;
         out.d_u.at(b, i) = g.d_u;
         out.d_rho.at(b, i) = g.d_rho;
+        if (m == 0) return;  // a law without coefficients: no array behind them
         double* d_out = &out.d_parameters.at(b, i);
         for (std::size_t k = 0; k < m; ++k) d_out[k * out.parameter] = d_band[k];
     };
@@ -123,7 +124,7 @@ void Source::gradients(std::span<const double> l, std::span<const double> rho, c
         const double rho_i = rho[rho.size() == 1 ? 0 : i];
         if (series == nullptr) {
             gradients(l[i], rho_i, one, d);
-            for (std::size_t b = 0; b < bands_; ++b) store(b, i, one[b], &d[b * m]);
+            for (std::size_t b = 0; b < bands_; ++b) store(b, i, one[b], d.data() + b * m);
             return;
         }
         for (std::size_t b = 0; b < bands_; ++b) {
@@ -180,6 +181,30 @@ void Source::gradients(double l, double rho, std::span<Gradient> geometry, std::
         return;
     }
     law_gradients_->gradients(l, rho, geometry, d_parameters);
+}
+
+Array magnifications(const Array& l, double rho, Source& source, bool banded) {
+    const std::size_t bands = source.band_count();
+    Array a(banded ? stacked(bands, l.shape()) : l.shape());
+    source.magnifications(l.values(), std::span<const double>(&rho, 1), std::span<double>(a.data(), a.size()));
+    return a;
+}
+
+MagnificationGradient gradients(const Array& l, double rho, Source& source, bool banded) {
+    const std::size_t bands = source.band_count();
+    const std::size_t count = source.parameter_count();
+    const std::size_t n = l.size();
+    const Shape shape = banded ? stacked(bands, l.shape()) : l.shape();
+    Shape parameters_shape = stacked(count, l.shape());
+    if (banded) parameters_shape = stacked(bands, parameters_shape);
+    MagnificationGradient gradient{Array(shape), Array(shape), Array(shape), Array(parameters_shape)};
+    const GradientOutput out{{gradient.a.data(), n, 1},
+                                             {gradient.d_u.data(), n, 1},
+                                             {gradient.d_rho.data(), n, 1},
+                                             {gradient.d_coefficients.data(), count * n, 1},
+                                             n};
+    source.gradients(l.values(), std::span<const double>(&rho, 1), out);
+    return gradient;
 }
 
 }  // namespace lumevaro::limb_darkening

@@ -14,6 +14,8 @@
 #include <span>
 #include <vector>
 
+#include "models/array.hpp"
+#include "models/limb_darkening.hpp"
 #include "models/limb_darkening/checks.hpp"
 #include "models/limb_darkening/far_field.hpp"
 #include "models/limb_darkening/profile.hpp"
@@ -95,5 +97,14 @@ private:
     std::vector<Gradient> scratch_;
     std::vector<double> scratch_parameters_;
 };
+
+// Every band's magnification at every separation l of a source of radius
+// rho: an array of l's shape, or (bands, *l.shape) when banded.
+Array magnifications(const Array& l, double rho, Source& source, bool banded);
+
+// Every band's gradient at every separation: a, d_u and d_rho of l's shape
+// and d_coefficients (parameters, *l.shape), each with a leading axis of
+// bands when banded.
+MagnificationGradient gradients(const Array& l, double rho, Source& source, bool banded);
 
 }  // namespace lumevaro::limb_darkening
