@@ -1,5 +1,6 @@
-// The lumevaro extension module: its initialisation function and the one
-// table of module functions.
+// The lumevaro extension module, lumevaro._lumevaro, which the package
+// lumevaro (python/lumevaro/__init__.py) re-exports whole: its
+// initialisation function and the one table of module functions.
 //
 // Each row of MODULE_FUNCTIONS names a Python function, its parameters, its
 // docstring and the model routine behind it; the routine's C++ signature
@@ -16,7 +17,9 @@
 // from any other fails with ImportError. The module object is created once;
 // a later initialisation in the same interpreter (an import after the module
 // was removed from sys.modules) returns the same object. Beside the functions
-// it holds __version__, the package version it was built as.
+// it holds __all__ and __version__, the package version it was built as. The
+// functions' __module__ is "lumevaro", the package that users import and
+// that pickle finds them in.
 #include <Python.h>
 
 #include <array>
@@ -494,9 +497,12 @@ constexpr const char* SUBINTERPRETER_MESSAGE =
     "PyO3 modules do not yet support subinterpreters, see "
     "https://docs.python.org/3/c-api/init.html#bugs-and-caveats";
 
+// The package the functions belong to, as users name it.
+constexpr const char* PACKAGE_NAME = "lumevaro";
+
 PyModuleDef module_definition = {
     PyModuleDef_HEAD_INIT,
-    "lumevaro",
+    "lumevaro._lumevaro",
     "Finite-source magnification of a point-mass gravitational lens "
     "(Witt-Mao uniform disc and Heyrovsky thin ring models).",
     0,        // m_size: no per-module state
@@ -544,7 +550,7 @@ PyResult<Owned> module_all(PyObject* module) {
 MaybeError add_function(PyObject* module, PyMethodDef* definition) {
     Owned function;
     {
-        Owned module_name = Owned::steal(PyModule_GetNameObject(module));
+        Owned module_name = Owned::steal(PyUnicode_FromString(PACKAGE_NAME));
         if (!module_name) return PyErr::fetch();
         function = Owned::steal(PyCMethod_New(definition, module, module_name.get(), nullptr));
         if (!function) return PyErr::fetch();
@@ -599,7 +605,7 @@ PyResult<Owned> make_module() {
 }  // namespace
 }  // namespace lumevaro
 
-PyMODINIT_FUNC PyInit_lumevaro() {
-    return lumevaro::boundary::trampoline("PyInit_lumevaro",
+PyMODINIT_FUNC PyInit__lumevaro() {
+    return lumevaro::boundary::trampoline("PyInit__lumevaro",
                                           [] { return lumevaro::make_module(); });
 }

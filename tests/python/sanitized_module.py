@@ -17,13 +17,14 @@ SANITIZED_BUILD = os.environ.get("LUMEVARO_SANITIZED_BUILD")
 
 
 def module_folder():
-    return pathlib.Path(lumevaro.__file__).resolve().parent
+    """The folder that holds the package lumevaro with its extension."""
+    return pathlib.Path(lumevaro._lumevaro.__file__).resolve().parent.parent
 
 
 def pytest_sessionstart(session):
     reporter = session.config.pluginmanager.get_plugin("terminalreporter")
     if reporter is not None:
-        reporter.write_line(f"lumevaro module: {lumevaro.__file__}")
+        reporter.write_line(f"lumevaro module: {lumevaro._lumevaro.__file__}")
 
 
 def pytest_configure(config):
@@ -31,5 +32,5 @@ def pytest_configure(config):
         raise pytest.UsageError("sanitized_module: LUMEVARO_SANITIZED_BUILD is not set")
     if module_folder() != pathlib.Path(SANITIZED_BUILD).resolve():
         raise pytest.UsageError(
-            f"sanitized_module: lumevaro was imported from {lumevaro.__file__}, "
+            f"sanitized_module: lumevaro was imported from {lumevaro._lumevaro.__file__}, "
             f"not from the sanitized build in {SANITIZED_BUILD}")

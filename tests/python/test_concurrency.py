@@ -282,7 +282,7 @@ SUBINTERPRETER_SCRIPT = textwrap.dedent("""
     import importlib
     del sys.modules["lumevaro"]
     again = importlib.import_module("lumevaro")
-    print(again is lumevaro, [getattr(again, name) for name in again.__all__] == functions)
+    print(again._lumevaro is lumevaro._lumevaro, [getattr(again, name) for name in again.__all__] == functions)
     print(all(repr(a) == repr(b) for a, b in zip(everything(), before)))
 """)
 

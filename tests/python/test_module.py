@@ -19,11 +19,18 @@ def test_all_lists_the_functions_in_registration_order():
     assert lumevaro.__all__ == list(SIGNATURES) + list(LIMB_DARKENED_SIGNATURES)
 
 
-def test_module_has_no_other_names_of_its_own():
-    module_names = {"__all__", "__doc__", "__file__", "__loader__", "__name__",
-                    "__package__", "__spec__", "__version__"}
-    assert set(vars(lumevaro)) == module_names | set(ALL_SIGNATURES)
+def test_package_has_no_other_public_names():
+    # The package re-exports its extension module whole; beside the functions
+    # it has only __all__, __version__ and Python's own module attributes.
+    assert {name for name in vars(lumevaro) if not name.startswith("_")} == set(ALL_SIGNATURES)
+    extension = lumevaro._lumevaro
+    assert extension.__name__ == "lumevaro._lumevaro"
+    assert set(vars(extension)) == {"__all__", "__doc__", "__file__", "__loader__", "__name__",
+                                    "__package__", "__spec__", "__version__"} | set(ALL_SIGNATURES)
+    assert extension.__all__ is lumevaro.__all__ and extension.__version__ == lumevaro.__version__
     assert not hasattr(lumevaro, "PanicException")
+    # JAX is imported only by its adapter, lumevaro.jax.
+    assert "jax" not in vars(lumevaro) or "lumevaro.jax" in sys.modules
 
 
 @pytest.mark.parametrize("name", ALL_SIGNATURES)
@@ -33,7 +40,7 @@ def test_function_object(name):
     assert function.__name__ == name
     assert function.__qualname__ == name
     assert function.__module__ == "lumevaro"
-    assert function.__self__ is lumevaro
+    assert function.__self__ is lumevaro._lumevaro
 
 
 @pytest.mark.parametrize("name", ALL_SIGNATURES)
@@ -64,17 +71,19 @@ def test_module_docstring_is_one_line():
     assert lumevaro.__doc__ and "\n" not in lumevaro.__doc__
 
 
-def test_reimport_returns_the_same_module_object():
+def test_reimport_returns_the_same_functions():
+    # The extension module is made once: imported again (after it and the
+    # package were dropped from sys.modules), it is the same object with the
+    # same functions, and so is what the package exports.
     functions = [getattr(lumevaro, name) for name in ALL_SIGNATURES]
-    saved = sys.modules.pop("lumevaro")
+    saved = {name: sys.modules.pop(name) for name in ("lumevaro", "lumevaro._lumevaro")}
     try:
         again = importlib.import_module("lumevaro")
-        assert again is saved
+        assert again._lumevaro is saved["lumevaro._lumevaro"]
         assert again.__all__ == list(ALL_SIGNATURES)
-        assert [getattr(again, name) for name in ALL_SIGNATURES] == functions
         assert all(getattr(again, n) is f for n, f in zip(ALL_SIGNATURES, functions))
     finally:
-        sys.modules["lumevaro"] = saved
+        sys.modules.update(saved)
 
 
 def test_version_is_the_package_version():

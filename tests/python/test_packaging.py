@@ -30,6 +30,7 @@ pytestmark = pytest.mark.packaging
 
 ROOT = pathlib.Path(__file__).resolve().parents[2]
 STUB = ROOT / "stubs" / "lumevaro-stubs" / "__init__.pyi"
+PACKAGE = ROOT / "python" / "lumevaro"
 PROJECT = tomllib.loads((ROOT / "pyproject.toml").read_text(encoding="utf-8"))
 NAME_VERSION = "lumevaro-{version}".format(**PROJECT["project"])
 SEPARATIONS = [0.0, 0.5, 0.999995, 1.0, 2.0, 30.0]
@@ -103,9 +104,10 @@ def test_wheel_holds_the_extension_the_stub_and_the_metadata(dist):
         wheel_info = email.parser.Parser().parsestr(
             wheel.read(f"{NAME_VERSION}.dist-info/WHEEL").decode())
     info = f"{NAME_VERSION}.dist-info/"
-    assert names == {
-        "lumevaro" + sysconfig.get_config_var("EXT_SUFFIX"),
-        "lumevaro-stubs/__init__.pyi",
+    package = {"lumevaro/" + path.relative_to(PACKAGE).as_posix() for path in PACKAGE.rglob("*.py")}
+    stubs = {"lumevaro-stubs/" + path.name for path in STUB.parent.glob("*.pyi")}
+    assert names == package | stubs | {
+        "lumevaro/_lumevaro" + sysconfig.get_config_var("EXT_SUFFIX"),
         info + "METADATA", info + "WHEEL", info + "RECORD", info + "licenses/LICENSE",
     }
     assert stub == STUB.read_bytes()
