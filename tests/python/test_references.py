@@ -13,7 +13,8 @@ import tracemalloc
 import pytest
 
 import lumevaro
-from conftest import ALL_SIGNATURES, REGISTRY, ReportedSequence, two_items, valid_arguments
+from conftest import (ALL_SIGNATURES, FUNCTIONS, NUMPY_KEEPS_TOTAL_REFERENCES, REGISTRY,
+                      ReportedSequence, total_reference_count, two_items, valid_arguments)
 
 CALLS = 3000
 # One leaked float per call would be 24 bytes per call.
@@ -23,11 +24,14 @@ MEMORY_ALLOWANCE = 4096
 TOTAL_REFERENCE_ALLOWANCE = 50
 
 
-def total_references():
-    """The interpreter's total reference count, which only a debug build
-    keeps (sys.gettotalrefcount), or None."""
-    count = getattr(sys, "gettotalrefcount", None)
-    return None if count is None else count()
+def total_references(function=None):
+    """The interpreter's total reference count on a debug build, or None; also
+    None for a function that takes numpy arrays when numpy's own references
+    escape the count (see conftest)."""
+    row = FUNCTIONS.get(getattr(function, "__name__", ""))
+    if row is not None and row.arrays and not NUMPY_KEEPS_TOTAL_REFERENCES:
+        return None
+    return total_reference_count()
 
 
 class Index:
@@ -140,16 +144,20 @@ def test_path_leaks_nothing(label, function, args, kwargs, expected, capfd):
     gc.collect()
     objects = watched_objects(args, kwargs, expected)
     references_before = [sys.getrefcount(o) for o in objects]
-    total_before = total_references()
+    total_before = total_references(function)
     tracemalloc.start()
     try:
+        # Memory the interpreter's free lists and caches held before tracing
+        # began is refilled under tracing: a few calls settle it again.
+        call_repeatedly(function, args, kwargs, expected, 50)
+        gc.collect()
         memory_before = tracemalloc.get_traced_memory()[0]
         call_repeatedly(function, args, kwargs, expected, calls)
         gc.collect()
         memory_after = tracemalloc.get_traced_memory()[0]
     finally:
         tracemalloc.stop()
-    total_after = total_references()
+    total_after = total_references(function)
     references_after = [sys.getrefcount(o) for o in objects]
     assert references_after == references_before
     assert memory_after - memory_before < MEMORY_ALLOWANCE
