@@ -6,7 +6,8 @@
 # default interpreter ($PYTHON, else python3), against a module built with
 # AddressSanitizer and UBSan, on every other CPython from 3.9 found on the
 # machine (each with the module built into its own virtual environment under
-# build/), and on Debian's debug interpreter python3.11-dbg. Beside them, in
+# build/), on Debian's debug interpreter python3.11-dbg, and (lumevaro.jax's
+# tests) on the default interpreter with JAX installed. Beside them, in
 # the background: the C++ suite built with clang and libc++, the C++ suite
 # cross-built for aarch64 and run under qemu-aarch64, and a wheel built with
 # pip, repaired by auditwheel and tested in a fresh virtual environment of
@@ -120,6 +121,17 @@ prepare_venv() {  # $1: interpreter, $2: folder, $3: numpy version (optional)
   fi
 }
 
+# lumevaro.jax's lane: the default interpreter with JAX's CPU wheels and
+# NumPyro from PyPI, and the module built with its XLA FFI handlers.
+prepare_jax_venv() {
+  local venv=$root/build/py-jax
+  [ -x "$venv/bin/python" ] || "$python" -m venv --clear "$venv" || return 1
+  "$venv/bin/python" -m pip install --quiet --disable-pip-version-check --no-compile \
+    -r tests/requirements.txt -r tests/requirements-jax.txt || return 1
+  LUMEVARO_JAX=1 "$venv/bin/python" -m pip install --quiet --disable-pip-version-check --no-compile \
+    --no-deps "$root" || return 1
+}
+
 # The oldest numpy the module supports runs under one interpreter: the
 # others and the default one test the newest numpy their CPython has.
 oldest_numpy=1.26.*
@@ -180,6 +192,7 @@ prepare_other_venvs() {
       echo "py$minor_version ready" >>"$venv_status"
     fi
   done
+  prepare_jax_venv && echo "py-jax ready" >>"$venv_status"
   echo done >>"$venv_status"
 }
 venv_status=$root/build/python-venvs.status
@@ -356,6 +369,17 @@ other_suites() {
       suite_not_run "$((order += 1))" "Python $minor_version, build/py$minor_version"
     fi
   done
+
+  step "Python tests of lumevaro.jax, with JAX (build/py-jax)"
+  # The adapter's own tests, and the type check of the examples, which
+  # includes the NumPyro one where JAX is installed.
+  venv=$root/build/py-jax
+  if venv_ready -jax; then
+    python_suite 98 "Python $(python_identity "$venv/bin/python" | cut -d' ' -f1), jax $("$venv/bin/python" -c 'import jax; print(jax.__version__)'), build/py-jax" \
+      "$venv/bin/python" "${pytest[@]}" test_jax.py test_stubs.py
+  else
+    suite_not_run 98 "Python with JAX, build/py-jax"
+  fi
 
   step "Python tests on the debug interpreter python3.11-dbg (Py_DEBUG)"
   # Debian's debug build: every reference count is checked as the interpreter
