@@ -51,7 +51,7 @@ namespace {
 
 using boundary::cannot_convert;
 using boundary::FunctionDescription;
-using boundary::GilOnceCell;
+using boundary::OnceCell;
 using boundary::MaybeError;
 using boundary::Owned;
 using boundary::PyErr;
@@ -515,11 +515,11 @@ PyModuleDef module_definition = {
 
 // The interpreter that first initialised the module; -1 until then.
 std::atomic<std::int64_t> module_interpreter{-1};
-GilOnceCell module_cell;
-GilOnceCell all_name_cell;
-GilOnceCell name_name_cell;
+OnceCell module_cell;
+OnceCell all_name_cell;
+OnceCell name_name_cell;
 
-PyObject* interned(GilOnceCell& cell, std::string_view text) {
+PyObject* interned(OnceCell& cell, std::string_view text) {
     if (PyObject* cached = cell.get()) return cached;
     PyObject* string =
         PyUnicode_FromStringAndSize(text.data(), static_cast<Py_ssize_t>(text.size()));
@@ -605,7 +605,30 @@ PyResult<Owned> make_module() {
 }  // namespace
 }  // namespace lumevaro
 
+// The module runs without the GIL on free-threaded CPython. What threads
+// share, and why it is safe without the lock:
+//   - the cells of objects made once (module, interned names, exception
+//     type, array.array's type): OnceCell, filled by compare-and-swap and
+//     never emptied (boundary/reference.hpp);
+//   - the instruction set in use: atomics, chosen once
+//     (numeric/instruction_set.cpp);
+//   - the first interpreter's number: an atomic (make_module above);
+//   - the arguments: a list is read under its own lock, a buffer while its
+//     export is held (boundary/conversion.cpp); numpy converts array-likes
+//     under its own rules; every other object through its own protocols
+//     (iteration, __float__), which hold strong references;
+//   - results: new objects, owned by the calling thread until returned.
+// The computation itself holds no state beyond the call's (no caches, no
+// statics that change), and runs with the thread detached from the
+// interpreter, as it runs without the GIL on other builds.
 PyMODINIT_FUNC PyInit__lumevaro() {
-    return lumevaro::boundary::trampoline("PyInit__lumevaro",
-                                          [] { return lumevaro::make_module(); });
+    PyObject* module = lumevaro::boundary::trampoline("PyInit__lumevaro",
+                                                      [] { return lumevaro::make_module(); });
+#if defined(Py_GIL_DISABLED)
+    if (module != nullptr && PyUnstable_Module_SetGIL(module, Py_MOD_GIL_NOT_USED) < 0) {
+        Py_DECREF(module);
+        return nullptr;
+    }
+#endif
+    return module;
 }

@@ -34,8 +34,30 @@ void reserve_hint(std::vector<double>& values, Py_ssize_t hint) {
     }
 }
 
+// Holds an object's per-object lock for its lifetime on free-threaded
+// CPython (a critical section, which the interpreter suspends while the
+// thread blocks and so cannot deadlock): the lock a list's methods, and from
+// 3.14 on array.array's, hold while they change the object. Nothing where
+// the GIL serialises callers.
+class ObjectLock {
+public:
+#if defined(Py_GIL_DISABLED)
+    explicit ObjectLock(PyObject* object) noexcept { PyCriticalSection_Begin(&section_, object); }
+    ~ObjectLock() { PyCriticalSection_End(&section_); }
+#else
+    explicit ObjectLock(PyObject*) noexcept {}
+#endif
+    ObjectLock(const ObjectLock&) = delete;
+    ObjectLock& operator=(const ObjectLock&) = delete;
+
+private:
+#if defined(Py_GIL_DISABLED)
+    PyCriticalSection section_;
+#endif
+};
+
 // The type array.array, looked up once; null when it cannot be imported.
-GilOnceCell array_type_cell;
+OnceCell array_type_cell;
 
 PyObject* array_type() {
     if (PyObject* cached = array_type_cell.get()) return cached;
@@ -64,10 +86,16 @@ bool iterates_as_its_buffer(PyObject* object) {
 }
 
 // The values of a one-dimensional, C-contiguous buffer of native doubles
-// ("d") exported by such a type, copied in one step; nothing for any other
+// ("d") exported by such a type, copied in one step while the export is
+// held: neither array.array nor numpy resizes or frees the memory of an
+// exported buffer meanwhile; nothing for any other
 // object or buffer (which then takes the item-by-item path, errors included).
 std::optional<std::vector<double>> read_double_buffer(PyObject* object) {
     if (!iterates_as_its_buffer(object)) return std::nullopt;
+    // The export is taken and the values copied under the exporter's lock
+    // too: on free-threaded CPython an array.array could otherwise be resized
+    // by a thread that checked for exports just before this one took its own.
+    const ObjectLock lock(object);
     Py_buffer view;
     if (PyObject_GetBuffer(object, &view, PyBUF_RECORDS_RO) < 0) {
         PyErr_Clear();  // a released memoryview, say: the item path reports it
@@ -131,7 +159,12 @@ PyResult<std::vector<double>> extract_sequence(PyObject* object) {
     if (PyList_CheckExact(object)) {
         // A list's own iterator, step by step: the length read again before
         // every item (a __float__ may change the list) and the item held
-        // while it converts; a float is read in place.
+        // while it converts; a float is read in place. Without the GIL
+        // another thread may resize the list or replace an item at any
+        // moment: the list's own lock is held meanwhile, as list methods
+        // hold it. (A __float__ that blocks suspends it; the checks above
+        // cover what changes then.)
+        const ObjectLock lock(object);
         for (Py_ssize_t i = 0; i < PyList_GET_SIZE(object); ++i) {
             PyObject* item = PyList_GET_ITEM(object, i);
             if (PyFloat_CheckExact(item)) {

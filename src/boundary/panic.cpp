@@ -16,7 +16,7 @@ constexpr const char* PANIC_EXCEPTION_DOC =
     "Exception, so that it typically propagates all the way up the stack\n"
     "and ends the Python interpreter.\n";
 
-GilOnceCell panic_exception_cell;
+OnceCell panic_exception_cell;
 
 }  // namespace
 

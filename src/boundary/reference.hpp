@@ -1,16 +1,23 @@
-// Owned references to Python objects, and a once-cell filled under the GIL.
+// Owned references to Python objects, and a once-cell shared by threads.
 //
 // Owned holds one strong reference and releases it when it goes out of scope,
 // so every path out of a conversion or a registration step, successful or
-// not, gives back exactly what it took. GilOnceCell keeps one strong
-// reference for the life of the process; it takes no lock of its own because
-// the GIL serialises every reader and writer, and it tolerates a racing
-// initialiser (one that runs Python code and so lets another thread in) by
-// keeping the first value stored.
+// not, gives back exactly what it took. OnceCell keeps one strong reference
+// for the life of the process: the objects the module makes once (its
+// exception type, interned names, the module itself) and looks up once (the
+// type array.array). Threads may race to fill it: with the GIL, because an
+// initialiser runs Python code and so lets another thread in; without it
+// (free-threaded CPython), at any moment. Each racer builds its own value;
+// the first stored wins, by one compare-and-swap, and the others drop theirs
+// and use it. A stored object is never replaced or released, so the
+// borrowed pointer a reader gets stays valid and its reference count is
+// never touched by readers; the acquire load pairs with the release store,
+// so a reader sees the object fully made.
 #pragma once
 
 #include <Python.h>
 
+#include <atomic>
 #include <utility>
 
 namespace lumevaro::boundary {
@@ -48,20 +55,24 @@ private:
     PyObject* object_ = nullptr;
 };
 
-class GilOnceCell {
+class OnceCell {
 public:
     // The stored object (borrowed), or null while the cell is empty.
-    PyObject* get() const noexcept { return object_; }
+    PyObject* get() const noexcept { return object_.load(std::memory_order_acquire); }
 
-    // Stores value unless the cell was filled meanwhile; either way returns
-    // the object the cell holds (borrowed).
+    // Stores value unless the cell was filled meanwhile (value is then
+    // released); either way returns the object the cell holds (borrowed).
     PyObject* set(Owned value) noexcept {
-        if (object_ == nullptr) object_ = value.release();
-        return object_;
+        PyObject* expected = nullptr;
+        if (object_.compare_exchange_strong(expected, value.get(), std::memory_order_acq_rel,
+                                            std::memory_order_acquire)) {
+            return value.release();
+        }
+        return expected;
     }
 
 private:
-    PyObject* object_ = nullptr;
+    std::atomic<PyObject*> object_{nullptr};
 };
 
 }  // namespace lumevaro::boundary

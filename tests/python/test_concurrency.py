@@ -9,6 +9,7 @@ while a long call computes. A second interpreter of the process cannot import
 the module, and its attempt leaves the first interpreter's module as it was.
 """
 
+import array
 import importlib.util
 import math
 import random
@@ -63,6 +64,11 @@ class YieldingTypeError:
     def __float__(self):
         time.sleep(0)
         raise TypeError("yielded, then refused") from KeyError("the cause")
+
+
+def gil_enabled():
+    check = getattr(sys, "_is_gil_enabled", None)
+    return True if check is None else check()
 
 
 def every_kind_of_call():
@@ -165,6 +171,80 @@ def test_threads_compute_what_one_thread_computes(frequent_switches, capfd):
     assert sorted(completed) == list(range(THREADS))
     assert mismatches == []
     capfd.readouterr()  # one panic diagnostic per panicking call
+
+
+STRESS_SECONDS = 3.0
+
+
+def test_eight_threads_for_seconds_on_shared_and_private_inputs_beside_mutated_inputs():
+    """Every function from eight threads for a few seconds, each call on the
+    inputs all threads share or on the thread's own copies, while another
+    thread swaps the contents of a list and of an array.array that the
+    threads are reading: every outcome bit for bit one thread's, and a read
+    of a mutated input one of its states, whole. Without the GIL this is
+    what catches a torn read, a stale pointer or a shared cache."""
+    calls = [(label, function, args, kwargs) for label, function, args, kwargs in every_kind_of_call()
+             if "yielding" not in label]  # their slow conversions would only dilute the run
+    expected = [fingerprint(function, args, kwargs) for _, function, args, kwargs in calls]
+    wm = lumevaro.witt_mao_magnification
+    states = [[0.25 * (i + 1) for i in range(40)], [3.0 + 0.5 * i for i in range(70)]]
+    outcomes = [fingerprint(wm, (state, 1.0, 0.1), {}) for state in states]
+    shared_list = list(states[0])
+    shared_buffer = array.array("d", states[0])
+    # array.array takes its own lock while it changes only from 3.14 on: on
+    # a free-threaded 3.13 a resize races with any reader of the array (a
+    # race inside array itself), so there only the list is mutated.
+    mutated = [shared_list, shared_buffer]
+    if not gil_enabled() and sys.version_info < (3, 14):
+        mutated = [shared_list]
+    stop = threading.Event()
+    start = threading.Barrier(THREADS + 1)
+    mismatches, completed, swaps = [], [], []
+
+    def mutator():
+        start.wait()
+        count = 0
+        while not stop.is_set():
+            state = states[count % 2]
+            shared_list[:] = state
+            if mutated[-1] is shared_buffer:
+                try:
+                    shared_buffer[:] = array.array("d", state)
+                except BufferError:  # a reader holds the export: it cannot be resized
+                    pass
+            count += 1
+        swaps.append(count)
+
+    def worker(seed):
+        rng = random.Random(seed)
+        private = [(f, tuple(list(a) if type(a) is list else a for a in args), dict(kwargs))
+                   for _, f, args, kwargs in calls]
+        start.wait()
+        end = time.monotonic() + STRESS_SECONDS
+        while time.monotonic() < end:
+            i = rng.randrange(len(calls))
+            function, args, kwargs = private[i] if rng.random() < 0.5 else calls[i][1:]
+            got = fingerprint(function, args, kwargs)
+            if got != expected[i]:
+                mismatches.append((seed, calls[i][0], got, expected[i]))
+            for sequence in mutated:
+                got = fingerprint(wm, (sequence, 1.0, 0.1), {})
+                if got not in outcomes:
+                    mismatches.append((seed, type(sequence).__name__, got))
+        completed.append(seed)
+
+    threads = [threading.Thread(target=worker, args=(seed,)) for seed in range(THREADS)]
+    changer = threading.Thread(target=mutator)
+    for thread in [*threads, changer]:
+        thread.start()
+    for thread in threads:
+        thread.join(JOIN_TIMEOUT + STRESS_SECONDS)
+    stop.set()
+    changer.join(JOIN_TIMEOUT)
+    assert not any(thread.is_alive() for thread in [*threads, changer]), "a thread did not finish"
+    assert sorted(completed) == list(range(THREADS))
+    assert [m[:2] for m in mismatches[:20]] == []
+    assert swaps and swaps[0] > 10, "the inputs were hardly changed"
 
 
 def long_call(name):

@@ -5,7 +5,9 @@ import importlib.metadata
 import inspect
 import pathlib
 import re
+import subprocess
 import sys
+import sysconfig
 import types
 
 import pytest
@@ -98,3 +100,16 @@ def test_version_is_the_package_version():
     except importlib.metadata.PackageNotFoundError:
         pass  # a build folder on sys.path, not an installed distribution
     assert "__version__" not in lumevaro.__all__
+
+
+def test_free_threaded_interpreter_keeps_the_gil_off():
+    # The module declares that it runs without the GIL; importing it must not
+    # turn the GIL back on (nor warn that it does).
+    if not sysconfig.get_config_var("Py_GIL_DISABLED"):
+        pytest.skip("not a free-threaded interpreter")
+    script = ("import sys, warnings; warnings.simplefilter('error'); import lumevaro; "
+              "print(sys._is_gil_enabled())")
+    result = subprocess.run([sys.executable, "-X", "gil=0", "-c", script], capture_output=True,
+                            text=True, timeout=60)
+    assert result.returncode == 0, result.stderr
+    assert result.stdout.strip() == "False"
