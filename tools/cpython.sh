@@ -73,8 +73,8 @@ sid_chroot() {
     return
   fi
   command -v debootstrap >/dev/null || {
-    apt-get -qq update >&2
-    DEBIAN_FRONTEND=noninteractive apt-get install -y -qq debootstrap >/dev/null
+    apt-get -o DPkg::Lock::Timeout=900 -qq update >&2
+    DEBIAN_FRONTEND=noninteractive apt-get -o DPkg::Lock::Timeout=900 install -y -qq debootstrap >/dev/null
   }
   rm -rf "$root"
   mkdir -p "$cache"

@@ -6,8 +6,11 @@
 # default interpreter ($PYTHON, else python3), against a module built with
 # AddressSanitizer and UBSan, on every other CPython from 3.9 found on the
 # machine (each with the module built into its own virtual environment under
-# build/), on Debian's debug interpreter python3.11-dbg, and (lumevaro.jax's
-# tests) on the default interpreter with JAX installed. Beside them, in
+# build/), on Debian's debug interpreter python3.11-dbg, on a free-threaded
+# CPython 3.13 with the GIL off and on CPython 3.14 in a Debian sid chroot
+# (both made by tools/cpython.sh and cached in the user's cache folder), and
+# (lumevaro.jax's tests) on the default interpreter with JAX installed.
+# Beside them, in
 # the background: the C++ suite built with clang and libc++, the C++ suite
 # cross-built for aarch64 and run under qemu-aarch64, and a wheel built with
 # pip, repaired by auditwheel and tested in a fresh virtual environment of
@@ -39,6 +42,8 @@ command -v valgrind >/dev/null || missing+=(valgrind)
 command -v clang++ >/dev/null || missing+=(clang)
 command -v clang++ >/dev/null && fuzzer_links || missing+=(libclang-rt-dev)
 command -v python3.11-dbg >/dev/null || missing+=(python3.11-dbg python3.11-venv)
+# debootstrap, for the Debian sid chroot that holds CPython 3.14.
+command -v debootstrap >/dev/null || missing+=(debootstrap)
 # The other toolchains: the aarch64 cross compiler and qemu's user-mode
 # emulator, GoogleTest's sources (built for each toolchain), and libc++.
 command -v aarch64-linux-gnu-g++ >/dev/null || missing+=(g++-aarch64-linux-gnu)
@@ -53,8 +58,9 @@ command -v clang++ >/dev/null && libcxx_links || missing+=(libc++-dev libc++abi-
 if [ ${#missing[@]} -gt 0 ]; then
   if [ "$(id -u)" = 0 ] && command -v apt-get >/dev/null; then
     step "Debian packages: ${missing[*]}"
-    apt-get update -qq
-    DEBIAN_FRONTEND=noninteractive apt-get install -y -qq "${missing[@]}" >/dev/null
+    # Another apt (an unattended upgrade, say) may hold the lock: wait for it.
+    apt-get -o DPkg::Lock::Timeout=900 update -qq
+    DEBIAN_FRONTEND=noninteractive apt-get -o DPkg::Lock::Timeout=900 install -y -qq "${missing[@]}" >/dev/null
   else
     echo "Missing Debian packages: install them first, e.g. 'sudo apt-get install ${missing[*]}'." >&2
     exit 1
@@ -134,6 +140,42 @@ prepare_jax_venv() {
     --no-deps -C build-dir="$venv/cmake" "$root" || return 1
 }
 
+# The free-threaded lane: CPython 3.13 built without the GIL (tools/cpython.sh,
+# cached in the user's cache folder), with wheels only (numpy 2.4 is the last
+# with cp313t wheels, and Dask's distributed, left out, has none), and the
+# module built against that numpy.
+prepare_free_threaded_venv() {
+  local interpreter venv=$root/build/py3.13t
+  interpreter=$(bash tools/cpython.sh free-threaded) || return 1
+  [ -x "$venv/bin/python" ] || "$interpreter" -m venv --clear "$venv" || return 1
+  grep -v '^distributed$' tests/requirements.txt >"$venv/requirements.txt"
+  "$venv/bin/python" -m pip install --quiet --disable-pip-version-check --no-compile \
+    --only-binary=:all: "numpy<2.5" -r "$venv/requirements.txt" || return 1
+  "$venv/bin/python" -m pip install --quiet --disable-pip-version-check --no-compile \
+    --only-binary=numpy --no-deps "$root" || return 1
+}
+
+# The lane of CPython 3.14: Debian sid's python3.14 in a chroot
+# (tools/cpython.sh, cached), into which the working tree is copied and
+# where a virtual environment gets the test packages and the module.
+sid_chroot=""
+in_chroot() {  # runs a shell command in the chroot, with /proc mounted
+  local status=0
+  mount -t proc proc "$sid_chroot/proc" || return 1
+  chroot "$sid_chroot" sh -c "$1" || status=$?
+  umount "$sid_chroot/proc" || true
+  return "$status"
+}
+prepare_chroot_venv() {
+  sid_chroot=$(bash tools/cpython.sh sid-chroot) || return 1
+  rm -rf "$sid_chroot/lumevaro" && mkdir -p "$sid_chroot/lumevaro" || return 1
+  git ls-files -z --cached --others --exclude-standard |
+    tar --null -T - -cf - | tar -xf - -C "$sid_chroot/lumevaro" || return 1
+  in_chroot "cd /lumevaro && rm -rf /venv && python3.14 -m venv /venv &&
+    /venv/bin/pip install --quiet --disable-pip-version-check -r tests/requirements.txt &&
+    /venv/bin/pip install --quiet --disable-pip-version-check --no-deps ."
+}
+
 # The oldest numpy the module supports runs under one interpreter: the
 # others and the default one test the newest numpy their CPython has.
 oldest_numpy=1.26.*
@@ -195,6 +237,8 @@ prepare_other_venvs() {
     fi
   done
   prepare_jax_venv && echo "py-jax ready" >>"$venv_status"
+  prepare_free_threaded_venv && echo "py3.13t ready" >>"$venv_status"
+  prepare_chroot_venv && echo "py3.14-sid ready" >>"$venv_status"
   echo done >>"$venv_status"
 }
 venv_status=$root/build/python-venvs.status
@@ -381,6 +425,27 @@ other_suites() {
       "$venv/bin/python" "${pytest[@]}" test_jax.py test_stubs.py
   else
     suite_not_run 98 "Python with JAX, build/py-jax"
+  fi
+
+  step "Python tests on free-threaded CPython 3.13 with the GIL off (build/py3.13t)"
+  # The whole suite but the packaging tests (which build wheels, and numpy
+  # from source here), with PYTHON_GIL=0; test_module checks that importing
+  # the module leaves the GIL off.
+  venv=$root/build/py3.13t
+  if venv_ready 3.13t; then
+    python_suite 96 "Python $(python_identity "$venv/bin/python" | cut -d' ' -f1) free-threaded, GIL off, numpy $("$venv/bin/python" -c 'import numpy; print(numpy.__version__)'), build/py3.13t" \
+      env PYTHON_GIL=0 LUMEVARO_HYPOTHESIS_PROFILE=quick "$venv/bin/python" "${pytest[@]}" -m "not packaging" .
+  else
+    suite_not_run 96 "Python 3.13 free-threaded, build/py3.13t"
+  fi
+
+  step "Python tests on CPython 3.14, in a Debian sid chroot"
+  if venv_ready 3.14-sid; then
+    sid_chroot=$(bash tools/cpython.sh sid-chroot)
+    python_suite 97 "Python $(chroot "$sid_chroot" /venv/bin/python -c 'import platform, numpy; print(platform.python_version() + ", numpy " + numpy.__version__)'), Debian sid chroot" \
+      in_chroot "cd /lumevaro/tests/python && LUMEVARO_HYPOTHESIS_PROFILE=quick /venv/bin/python ${pytest[*]} -m 'not soak and not packaging' ."
+  else
+    suite_not_run 97 "Python 3.14, Debian sid chroot"
   fi
 
   step "Python tests on the debug interpreter python3.11-dbg (Py_DEBUG)"

@@ -220,3 +220,13 @@ def test_command_line_help_shows_defaults_and_errors_end_without_traceback(name,
     assert refused.returncode == 2
     assert "Traceback" not in refused.stderr and "error: argument" in refused.stderr
     assert not list(tmp_path.iterdir())
+
+
+def test_fits_in_threads_equal_the_fits_one_after_the_other(capsys):
+    load("thread_fits").main(["--events", "4", "--threads", "4"])
+    out = capsys.readouterr().out
+    assert out.rstrip().endswith("the same results bit for bit: True")
+    rows = [line.split() for line in out.splitlines() if line[:5].strip().isdigit()]
+    assert len(rows) == 4
+    for _, true_rho, rho, _, _ in rows:
+        assert float(rho) == pytest.approx(float(true_rho), rel=0.03)
