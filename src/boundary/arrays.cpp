@@ -36,9 +36,16 @@ MaybeError copy_numbers(PyArrayObject* source, Array& values) {
     return std::nullopt;
 }
 
-// An array of Python objects, each converted as a float argument is.
+// An array of Python objects, each converted as a float argument is. Without
+// the GIL another thread may replace an item of the caller's array between
+// its read and the reference taken on it: there the items are read from a
+// private copy, which holds a reference to each.
 MaybeError convert_objects(PyArrayObject* source, Array& values, std::string_view name) {
+#if defined(Py_GIL_DISABLED)
+    Owned contiguous = Owned::steal(PyArray_NewCopy(source, NPY_CORDER));
+#else
     Owned contiguous = Owned::steal(reinterpret_cast<PyObject*>(PyArray_GETCONTIGUOUS(source)));
+#endif
     if (!contiguous) return PyErr::fetch();
     auto* items = static_cast<PyObject**>(PyArray_DATA(reinterpret_cast<PyArrayObject*>(contiguous.get())));
     for (std::size_t i = 0; i < values.size(); ++i) {

@@ -38,7 +38,11 @@ InstructionSet from_environment() noexcept {
     return widest_supported();
 }
 
-// -1 until first use; then the InstructionSet value.
+// -1 until first use; then the InstructionSet value. Threads share it with
+// no lock, with or without Python's GIL: a value is one atomic word, racing
+// first calls choose the same set from the same environment, and a set
+// forced meanwhile (by the tests) changes only how fast the kernels run, as
+// every set gives the same bits.
 std::atomic<int> active{-1};
 
 }  // namespace
