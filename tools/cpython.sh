@@ -76,6 +76,8 @@ sid_chroot() {
     apt-get -o DPkg::Lock::Timeout=900 -qq update >&2
     DEBIAN_FRONTEND=noninteractive apt-get -o DPkg::Lock::Timeout=900 install -y -qq debootstrap >/dev/null
   }
+  # A run stopped while the chroot's /proc was mounted leaves it mounted.
+  ! mountpoint -q "$root/proc" 2>/dev/null || umount "$root/proc"
   rm -rf "$root"
   mkdir -p "$cache"
   echo "Making a Debian sid chroot in $root" >&2

@@ -161,7 +161,7 @@ prepare_free_threaded_venv() {
 sid_chroot=""
 in_chroot() {  # runs a shell command in the chroot, with /proc mounted
   local status=0
-  mount -t proc proc "$sid_chroot/proc" || return 1
+  mountpoint -q "$sid_chroot/proc" || mount -t proc proc "$sid_chroot/proc" || return 1
   chroot "$sid_chroot" sh -c "$1" || status=$?
   umount "$sid_chroot/proc" || true
   return "$status"
