@@ -1,0 +1,42 @@
+"""Sphinx configuration of lumevaro's documentation.
+
+Build it with
+
+    python -m sphinx -W -n -b html docs build/docs
+
+(the packages of docs/requirements.txt and lumevaro installed). The build
+needs no network: no inventory of another project is fetched.
+"""
+
+import lumevaro
+
+project = "lumevaro"
+author = "the lumevaro developers"
+copyright = "2026, the lumevaro developers"
+release = lumevaro.__version__
+version = ".".join(release.split(".")[:2])
+
+extensions = [
+    "sphinx.ext.autodoc",
+    "sphinx.ext.mathjax",
+    "numpydoc",
+    "myst_parser",
+]
+
+source_suffix = {".rst": "restructuredtext", ".md": "markdown"}
+exclude_patterns = ["_build", "*.png"]
+myst_enable_extensions = ["dollarmath", "colon_fence"]
+
+# The functions' docstrings are numpydoc sections; their types are prose
+# ("array_like of float, any shape"), not references to resolve.
+numpydoc_show_class_members = False
+numpydoc_xref_param_type = False
+autodoc_default_options = {"members": False}
+
+# Nitpicky (-n): every reference must resolve, without other projects'
+# inventories; these names are written as text in the docstrings.
+nitpick_ignore_regex = [(r"py:.*", r"(numpy|jax)\..*")]
+
+html_theme = "pydata_sphinx_theme"
+html_title = f"lumevaro {release}"
+html_theme_options = {"navigation_with_keys": False, "show_toc_level": 2}
