@@ -35,7 +35,7 @@ autodoc_default_options = {"members": False}
 
 # Nitpicky (-n): every reference must resolve, without other projects'
 # inventories; these names are written as text in the docstrings.
-nitpick_ignore_regex = [(r"py:.*", r"(numpy|jax)\..*")]
+nitpick_ignore_regex = [(r"py:.*", r"(numpy|jax|collections\.abc)\..*")]
 
 html_theme = "pydata_sphinx_theme"
 html_title = f"lumevaro {release}"

@@ -75,6 +75,13 @@ constexpr ModuleFunction<Result, Params...> module_function(
     return {name, parameters, doc, model};
 }
 
+// The array functions' Raises section.
+#define LUMEVARO_RAISES_SECTION \
+    "Raises\n"                  \
+    "------\n"                  \
+    "ValueError\n"              \
+    "    For any bad value, naming the argument (and the index of an element).\n"
+
 constexpr const char* LIMB_DARKENED_DOC =
     "limb_darkened_magnification(l, re, rstar, law, coefficients, *, rtol=1e-10)\n--\n\n"
     "Magnification of a limb-darkened source by a point-mass lens.\n"
@@ -116,14 +123,16 @@ constexpr const char* LIMB_DARKENED_DOC =
     "numpy.ndarray of float64, shape of l\n"
     "    The magnification at each separation.\n"
     "\n"
+    LUMEVARO_RAISES_SECTION
+    "\n"
+    "Notes\n"
+    "-----\n"
     "Accuracy: within rtol relative for rho from 1e-4 to 1e3 (measured worst\n"
     "against 30-digit references: 8e-12 at the default, 1.3e-3 at 0.01,\n"
     "1.8e-4 at 1e-3, 1.2e-7 at 1e-6), smooth in l and rho. Near the lens the\n"
     "integral is summed over graded Gauss-Legendre nodes of the uniform disc;\n"
     "from l = 1.2 to 2 on (by rtol), a series in (1/l)**2 with the profile's\n"
-    "moments, stopped once its terms fall below rtol.\n"
-    "\n"
-    "Raises ValueError naming the argument (and index) for any bad value.\n";
+    "moments, stopped once its terms fall below rtol.\n";
 
 constexpr const char* TABULATED_LIMB_DARKENED_DOC =
     "tabulated_limb_darkened_magnification(l, re, rstar, bl, bf, *, rtol=1e-10)\n--\n\n"
@@ -153,11 +162,13 @@ constexpr const char* TABULATED_LIMB_DARKENED_DOC =
     "numpy.ndarray of float64, shape of l\n"
     "    The magnification at each separation.\n"
     "\n"
+    LUMEVARO_RAISES_SECTION
+    "\n"
+    "Notes\n"
+    "-----\n"
     "Accuracy: within rtol relative for the piecewise-linear profile. The\n"
     "cost grows with the number of rows (each row is a piece of the\n"
-    "quadrature).\n"
-    "\n"
-    "Raises ValueError naming the argument (and index) for any bad value.\n";
+    "quadrature).\n";
 
 constexpr const char* LIMB_DARKENED_GRADIENT_DOC =
     "limb_darkened_magnification_gradient(l, re, rstar, law, coefficients, *, rtol=1e-10)\n--\n\n"
@@ -176,33 +187,37 @@ constexpr const char* LIMB_DARKENED_GRADIENT_DOC =
     "\n"
     "Returns\n"
     "-------\n"
-    "(a, da_du, da_drho, da_dcoefficients) : tuple of numpy.ndarray\n"
-    "    a : the magnifications, shape of l.\n"
-    "    da_du : dA/du at fixed rho, u = l*rho the separation in Einstein\n"
-    "        radii (rho = rstar/re); 0 at l = 0. Shape of l.\n"
-    "    da_drho : dA/drho at fixed u. Shape of l.\n"
-    "    da_dcoefficients : dA/dc, shape (number of coefficients, *l.shape),\n"
-    "        one row per coefficient (power-2: c, then alpha).\n"
+    "a : numpy.ndarray of float64, shape of l\n"
+    "    The magnifications.\n"
+    "da_du : numpy.ndarray of float64, shape of l\n"
+    "    dA/du at fixed rho, u = l rho the separation in Einstein radii\n"
+    "    (rho = rstar/re); 0 at l = 0.\n"
+    "da_drho : numpy.ndarray of float64, shape of l\n"
+    "    dA/drho at fixed u.\n"
+    "da_dcoefficients : numpy.ndarray of float64, shape (n,) + l.shape\n"
+    "    dA/dc for the n coefficients, one row each (power-2: c, then alpha).\n"
     "\n"
+    LUMEVARO_RAISES_SECTION
+    "\n"
+    "Notes\n"
+    "-----\n"
     "For a source on a straight line, light_curve_jacobian gives the\n"
     "derivatives in (t0, u0, tE, rho) directly, correct at u = 0 and on the\n"
     "limb.\n"
     "\n"
     "Accuracy: within max(2 rtol, 1e-8) of high-precision references (3e-9\n"
-    "at the default), relative to |dA| + A/rho for the u and rho derivatives\n"
-    "and |dA| + A for the coefficient ones. The derivatives grow like\n"
+    "at the default), relative to abs(dA) + A/rho for the u and rho\n"
+    "derivatives and abs(dA) + A for the coefficient ones. The derivatives grow like\n"
     "ln|l - 1| near the limb; exactly on it (l = 1) dA/du and dA/drho are\n"
     "infinite for a law bright at the limb (-inf and +inf when I(limb) > 0),\n"
-    "never NaN. Where the value comes from the far-field series, so do they.\n"
-    "\n"
-    "Raises ValueError naming the argument (and index) for any bad value.\n";
+    "never NaN. Where the value comes from the far-field series, so do they.\n";
 
 constexpr const char* TABULATED_LIMB_DARKENED_GRADIENT_DOC =
     "tabulated_limb_darkened_magnification_gradient(l, re, rstar, bl, bf, *, rtol=1e-10)\n--\n\n"
     "Tabulated-profile magnification with its exact derivatives.\n"
     "\n"
     "The magnification of tabulated_limb_darkened_magnification, to the bit,\n"
-    "with its derivatives in u = l*rho at fixed rho, in rho at fixed u, and in\n"
+    "with its derivatives in u = l rho at fixed rho, in rho at fixed u, and in\n"
     "each brightness bf[j] (in the caller's units of bf; A does not change when\n"
     "bf is scaled, so sum_j bf[j] dA/dbf[j] = 0).\n"
     "\n"
@@ -213,13 +228,16 @@ constexpr const char* TABULATED_LIMB_DARKENED_GRADIENT_DOC =
     "\n"
     "Returns\n"
     "-------\n"
-    "(a, da_du, da_drho, da_dbf) : tuple of numpy.ndarray\n"
-    "    a, da_du and da_drho of the shape of l; da_dbf of shape\n"
-    "    (len(bf), *l.shape), one row per radius of the table.\n"
+    "a, da_du, da_drho : numpy.ndarray of float64, shape of l\n"
+    "    As for limb_darkened_magnification_gradient.\n"
+    "da_dbf : numpy.ndarray of float64, shape (len(bf),) + l.shape\n"
+    "    dA/dbf, one row per radius of the table.\n"
     "\n"
-    "Accuracy: as limb_darkened_magnification_gradient.\n"
+    LUMEVARO_RAISES_SECTION
     "\n"
-    "Raises ValueError naming the argument (and index) for any bad value.\n";
+    "Notes\n"
+    "-----\n"
+    "Accuracy: as limb_darkened_magnification_gradient.\n";
 
 constexpr const char* LIMB_DARKENED_BANDS_DOC =
     "limb_darkened_magnification_bands(l, re, rstar, law, bands, *, rtol=1e-10)\n--\n\n"
@@ -241,11 +259,11 @@ constexpr const char* LIMB_DARKENED_BANDS_DOC =
     "\n"
     "Returns\n"
     "-------\n"
-    "numpy.ndarray of float64, shape (len(bands), *l.shape)\n"
+    "numpy.ndarray of float64, shape (len(bands),) + l.shape\n"
     "    One row per band, each equal to the bit to limb_darkened_magnification\n"
     "    with that band's coefficients.\n"
     "\n"
-    "Raises ValueError naming the argument (and index) for any bad value.\n";
+    LUMEVARO_RAISES_SECTION;
 
 constexpr const char* LIMB_DARKENED_BANDS_GRADIENT_DOC =
     "limb_darkened_magnification_bands_gradient(l, re, rstar, law, bands, *, rtol=1e-10)\n--\n\n"
@@ -265,13 +283,13 @@ constexpr const char* LIMB_DARKENED_BANDS_GRADIENT_DOC =
     "\n"
     "Returns\n"
     "-------\n"
-    "(a, da_du, da_drho, da_dcoefficients) : tuple of numpy.ndarray\n"
-    "    a, da_du, da_drho : shape (len(bands), *l.shape).\n"
-    "    da_dcoefficients : shape (len(bands), number of coefficients, *l.shape).\n"
-    "    Each band equals limb_darkened_magnification_gradient for that band\n"
-    "    alone, to the bit.\n"
+    "a, da_du, da_drho : numpy.ndarray of float64, shape (len(bands),) + l.shape\n"
+    "    As for limb_darkened_magnification_gradient, one row per band.\n"
+    "da_dcoefficients : numpy.ndarray of float64, shape (len(bands), n) + l.shape\n"
+    "    dA/dc for each band's n coefficients. Each band equals\n"
+    "    limb_darkened_magnification_gradient for that band alone, to the bit.\n"
     "\n"
-    "Raises ValueError naming the argument (and index) for any bad value.\n";
+    LUMEVARO_RAISES_SECTION;
 
 // The light curves' shared description of their arguments.
 #define LUMEVARO_LIGHT_CURVE_PARAMETERS                                                          \
@@ -326,14 +344,16 @@ constexpr const char* LIGHT_CURVE_DOC =
     "-------\n"
     "numpy.ndarray of float64\n"
     "    The magnification, of the broadcast shape S of t, t0, u0, tE and rho;\n"
-    "    (bands, *S) for coefficients of two dimensions.\n"
+    "    (bands,) + S for coefficients of two dimensions.\n"
     "\n"
+    LUMEVARO_RAISES_SECTION
+    "\n"
+    "Notes\n"
+    "-----\n"
     "Accuracy: that of limb_darkened_magnification at rtol.\n"
     "\n"
-    "Raises ValueError naming the argument (and index) for any bad value.\n"
-    "\n"
-    "Example\n"
-    "-------\n"
+    "Examples\n"
+    "--------\n"
     ">>> import numpy as np, lumevaro\n"
     ">>> t = np.linspace(-1.0, 1.0, 5)\n"
     ">>> a = lumevaro.light_curve(t, 0.0, 0.01, 20.0, 0.05, 'linear', [0.6])\n"
@@ -359,21 +379,24 @@ constexpr const char* LIGHT_CURVE_JACOBIAN_DOC =
     "\n"
     "Returns\n"
     "-------\n"
-    "(a, jacobian) : tuple of numpy.ndarray\n"
-    "    a : the magnification, of the broadcast shape S ((bands, *S) for\n"
-    "        coefficients of two dimensions), equal to light_curve's to the bit.\n"
-    "    jacobian : shape (*a.shape, 4 + n), its last axis the derivatives\n"
-    "        dA/d(t0, u0, tE, rho, coefficient 0, coefficient 1, ...); for law\n"
-    "        'table' the coefficients are the brightnesses.\n"
+    "a : numpy.ndarray of float64\n"
+    "    The magnification, of the broadcast shape S ((bands,) + S for\n"
+    "    coefficients of two dimensions), equal to light_curve's to the bit.\n"
+    "jacobian : numpy.ndarray of float64, shape a.shape + (4 + n,)\n"
+    "    Its last axis the derivatives dA/d(t0, u0, tE, rho, coefficient 0,\n"
+    "    coefficient 1, ...); for law 'table' the coefficients are the\n"
+    "    brightnesses.\n"
     "\n"
+    LUMEVARO_RAISES_SECTION
+    "\n"
+    "Notes\n"
+    "-----\n"
     "Accuracy: the derivatives within max(2 rtol, 1e-8) of high-precision\n"
     "references in the measure of limb_darkened_magnification_gradient, carried\n"
     "through the chain rule exactly.\n"
     "\n"
-    "Raises ValueError naming the argument (and index) for any bad value.\n"
-    "\n"
-    "Example\n"
-    "-------\n"
+    "Examples\n"
+    "--------\n"
     ">>> import numpy as np, lumevaro\n"
     ">>> t = np.linspace(-1.0, 1.0, 5)\n"
     ">>> a, jac = lumevaro.light_curve_jacobian(t, 0.0, 0.01, 20.0, 0.05, 'linear', [0.6])\n"
