@@ -8,6 +8,8 @@ Build it with
 needs no network: no inventory of another project is fetched.
 """
 
+import importlib.util
+
 import lumevaro
 
 project = "lumevaro"
@@ -32,6 +34,9 @@ myst_enable_extensions = ["dollarmath", "colon_fence"]
 numpydoc_show_class_members = False
 numpydoc_xref_param_type = False
 autodoc_default_options = {"members": False}
+# lumevaro.jax's page is read from its docstrings with or without JAX
+# installed: without it, autodoc stands in for JAX.
+autodoc_mock_imports = [] if importlib.util.find_spec("jax") else ["jax"]
 
 # Nitpicky (-n): every reference must resolve, without other projects'
 # inventories; these names are written as text in the docstrings.

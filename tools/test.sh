@@ -28,7 +28,9 @@ started=$(date +%s)
 step() { printf '\n==> %s  [%s]\n' "$*" "$(date -u -d "@$(( $(date +%s) - started ))" +%M:%S)"; }
 
 step "Python packages for the tests"
-"$python" -m pip install --quiet --disable-pip-version-check -r tests/requirements.txt
+# The default interpreter also builds the documentation site (test_docs).
+"$python" -m pip install --quiet --disable-pip-version-check -r tests/requirements.txt \
+  -r docs/requirements.txt
 
 # Debian packages: GoogleTest, valgrind, clang with its libFuzzer runtime, and
 # the debug interpreter python3.11-dbg (with venv, for its virtual environment).
@@ -417,12 +419,12 @@ other_suites() {
   done
 
   step "Python tests of lumevaro.jax, with JAX (build/py-jax)"
-  # The adapter's own tests, and the type check of the examples, which
-  # includes the NumPyro one where JAX is installed.
+  # The adapter's own tests, the type check of the examples, which includes
+  # the NumPyro one where JAX is installed, and the documentation's JAX block.
   venv=$root/build/py-jax
   if venv_ready -jax; then
     python_suite 98 "Python $(python_identity "$venv/bin/python" | cut -d' ' -f1), jax $("$venv/bin/python" -c 'import jax; print(jax.__version__)'), build/py-jax" \
-      "$venv/bin/python" "${pytest[@]}" test_jax.py test_stubs.py
+      "$venv/bin/python" "${pytest[@]}" test_jax.py test_stubs.py test_docs.py
   else
     suite_not_run 98 "Python with JAX, build/py-jax"
   fi
