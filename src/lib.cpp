@@ -89,7 +89,7 @@ constexpr const char* LIMB_DARKENED_DOC =
     "The flux-weighted mean of the point-source magnification over the source\n"
     "disc, A(l) = integral of I(r) A_ring(l, r) 2r dr / integral of I(r) 2r dr\n"
     "over 0 <= r <= 1, for a surface brightness I given by a standard law in\n"
-    "mu = sqrt(1 - r**2), with I = 1 at the centre:\n"
+    "mu = sqrt(1 - r**2), with I = 1 at the centre::\n"
     "\n"
     "    'uniform'      []                I = 1\n"
     "    'linear'       [u]               I = 1 - u(1 - mu)\n"

@@ -44,8 +44,10 @@ command -v valgrind >/dev/null || missing+=(valgrind)
 command -v clang++ >/dev/null || missing+=(clang)
 command -v clang++ >/dev/null && fuzzer_links || missing+=(libclang-rt-dev)
 command -v python3.11-dbg >/dev/null || missing+=(python3.11-dbg python3.11-venv)
-# debootstrap, for the Debian sid chroot that holds CPython 3.14.
+# debootstrap, for the Debian sid chroot that holds CPython 3.14; Chromium,
+# which opens the documentation site headless as a reader would (test_docs).
 command -v debootstrap >/dev/null || missing+=(debootstrap)
+command -v chromium >/dev/null || missing+=(chromium)
 # The other toolchains: the aarch64 cross compiler and qemu's user-mode
 # emulator, GoogleTest's sources (built for each toolchain), and libc++.
 command -v aarch64-linux-gnu-g++ >/dev/null || missing+=(g++-aarch64-linux-gnu)

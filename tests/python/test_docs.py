@@ -1,12 +1,17 @@
 """Every Python block of the README and of the user guide (docs/) runs as
 written, each on its own, and what a block says it prints is what it prints:
 a block that ends its text with "which prints `...`" is checked against its
-output. A block that imports JAX runs where JAX is installed."""
+output. A block that imports JAX runs where JAX is installed. The site
+builds with warnings as errors, and headless Chromium, where the machine has
+it, shows its pages with their titles and figures and finds the Jacobian
+through the search box."""
 
 import contextlib
 import io
+import os
 import pathlib
 import re
+import shutil
 import subprocess
 import sys
 
@@ -44,17 +49,73 @@ def test_every_page_has_its_blocks_found():
         assert text.count("```python") == len(BLOCK.findall(text)), page
 
 
-def test_site_builds_with_warnings_as_errors_and_every_reference_resolved(tmp_path):
-    # Where the documentation's packages are installed (the test command
-    # installs docs/requirements.txt for the default interpreter).
-    for package in ("sphinx", "pydata_sphinx_theme", "numpydoc", "myst_parser"):
+DOCS_PACKAGES = ("sphinx", "pydata_sphinx_theme", "numpydoc", "myst_parser")
+
+
+@pytest.fixture(scope="module")
+def site(tmp_path_factory):
+    """The site built from docs/ with warnings as errors and nitpicky
+    references, where the documentation's packages are installed (the test
+    command installs docs/requirements.txt for the default interpreter)."""
+    for package in DOCS_PACKAGES:
         pytest.importorskip(package)
+    folder = tmp_path_factory.mktemp("site")
     result = subprocess.run(
-        [sys.executable, "-m", "sphinx", "-W", "-n", "-q", "-b", "html", str(ROOT / "docs"), str(tmp_path)],
+        [sys.executable, "-m", "sphinx", "-W", "-n", "-q", "-b", "html", str(ROOT / "docs"), str(folder)],
         capture_output=True, text=True, timeout=600)
     assert result.returncode == 0, result.stdout + result.stderr
-    api = (tmp_path / "api.html").read_text(encoding="utf-8")
+    return folder
+
+
+def test_site_builds_with_every_page_and_function(site):
+    api = (site / "api.html").read_text(encoding="utf-8")
     for name in ("limb_darkened_magnification", "light_curve_jacobian", "lumevaro.jax.light_curve"):
         assert f'id="{name if "." in name else "lumevaro." + name}"' in api, name
     for page in PAGES[1:]:
-        assert (tmp_path / page.relative_to(ROOT / "docs").with_suffix(".html")).exists(), page
+        assert (site / page.relative_to(ROOT / "docs").with_suffix(".html")).exists(), page
+
+
+def chromium(*arguments):
+    """Headless Chromium's output, run without the sanitizer runtime a test
+    run may preload."""
+    environment = {k: v for k, v in os.environ.items() if k not in ("LD_PRELOAD", "ASAN_OPTIONS")}
+    result = subprocess.run(["chromium", "--headless", "--no-sandbox", "--disable-gpu", "--hide-scrollbars",
+                             *arguments], capture_output=True, text=True, timeout=120, env=environment)
+    assert result.returncode == 0, result.stderr
+    return result.stdout
+
+
+# (page, its title): the front page, a function's reference, a page with an
+# example's figure.
+PAGES_SEEN = [("index.html", "lumevaro"), ("api.html#lumevaro.limb_darkened_magnification", "API reference"),
+              ("guide/jax.html", "JAX")]
+
+
+@pytest.mark.parametrize("page, title", PAGES_SEEN)
+def test_a_reader_sees_the_page_with_its_title_and_a_figure(site, page, title):
+    if shutil.which("chromium") is None:
+        pytest.skip("no Chromium on this machine")
+    url = (site / page.split("#")[0]).as_uri() + ("#" + page.split("#")[1] if "#" in page else "")
+    dom = chromium("--virtual-time-budget=5000", "--dump-dom", url)
+    assert re.search(rf"<h1[^>]*>\s*{re.escape(title)}", dom), page
+    if "api" not in page:
+        images = re.findall(r'<img[^>]*src="([^"]+)"', dom)
+        assert images and all((site / page).parent.joinpath(i).exists() for i in images), page
+    # A screenshot, kept for a look, that is not one flat colour.
+    shots = ROOT / "build" / "site-screenshots"
+    shots.mkdir(parents=True, exist_ok=True)
+    shot = shots / (page.split("#")[0].replace("/", "-").replace(".html", ".png"))
+    chromium("--window-size=1280,1600", f"--screenshot={shot}", url)
+    pixels = matplotlib_image().imread(shot)
+    assert pixels.std() > 0.05, shot
+
+
+def test_the_search_box_finds_the_jacobian_in_the_reference(site):
+    if shutil.which("chromium") is None:
+        pytest.skip("no Chromium on this machine")
+    dom = chromium("--virtual-time-budget=10000", "--dump-dom", (site / "search.html").as_uri() + "?q=jacobian")
+    assert 'href="api.html#lumevaro.light_curve_jacobian"' in dom
+
+
+def matplotlib_image():
+    return pytest.importorskip("matplotlib.image")

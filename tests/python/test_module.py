@@ -24,7 +24,9 @@ def test_all_lists_the_functions_in_registration_order():
 def test_package_has_no_other_public_names():
     # The package re-exports its extension module whole; beside the functions
     # it has only __all__, __version__ and Python's own module attributes.
-    assert {name for name in vars(lumevaro) if not name.startswith("_")} == set(ALL_SIGNATURES)
+    # (lumevaro.jax, once another test imported it, is an attribute too.)
+    adapter = {"jax"} if "lumevaro.jax" in sys.modules else set()
+    assert {name for name in vars(lumevaro) if not name.startswith("_")} - adapter == set(ALL_SIGNATURES)
     extension = lumevaro._lumevaro
     assert extension.__name__ == "lumevaro._lumevaro"
     assert set(vars(extension)) == {"__all__", "__doc__", "__file__", "__loader__", "__name__",
