@@ -169,9 +169,9 @@ def test_the_stub_follows_the_adapter():
 @pytest.mark.parametrize("backend", [lj.BACKEND])
 def test_nuts_recovers_the_event(backend):
     pytest.importorskip("numpyro")
-    spec = importlib.util.spec_from_file_location("hmc_event", ROOT / "examples" / "hmc_event.py")
-    example = importlib.util.module_from_spec(spec)
-    spec.loader.exec_module(example)
+    found = importlib.util.spec_from_file_location("hmc_event", ROOT / "examples" / "hmc_event.py")
+    example = importlib.util.module_from_spec(found)
+    found.loader.exec_module(example)
     data = example.simulate(example.TRUTH, seed=2)
     samples, _ = example.sample(data, warmup=100, draws=100, seed=3)
     for name, true in example.TRUTH._asdict().items():
