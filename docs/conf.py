@@ -40,7 +40,10 @@ autodoc_mock_imports = [] if importlib.util.find_spec("jax") else ["jax"]
 
 # Nitpicky (-n): every reference must resolve, without other projects'
 # inventories; these names are written as text in the docstrings.
-nitpick_ignore_regex = [(r"py:.*", r"(numpy|jax|collections\.abc)\..*")]
+nitpick_ignore_regex = [(r"py:.*", r"(numpy|jax|collections\.abc)\..*"),
+                        # The exceptions of the reference's Raises fields:
+                        # Python's own, and the panic of a table's lengths.
+                        (r"py:exc", r"[A-Za-z]*Error|pyo3_runtime\.PanicException")]
 
 html_theme = "pydata_sphinx_theme"
 html_title = f"lumevaro {release}"
