@@ -1,18 +1,20 @@
-"""A grid of light curves computed in parallel on a Dask distributed cluster.
+"""Light curves on a Dask cluster
+==============================
 
+A grid of light curves computed in parallel on a Dask distributed cluster.
 Each event of the grid (impact parameter u0 by source radius rho, Einstein
 time 20 days) is one light curve of the uniform-disc magnification over four
 Einstein times, and each light curve is one task: the module function
-lumevaro.witt_mao_magnification itself, called on a worker with the
-separations l = u / rho, re = 1 and rstar = rho.
+:func:`lumevaro.witt_mao_magnification` itself, called on a worker with the
+separations ``l = u / rho``, ``re = 1`` and ``rstar = rho``.
 
 The module's functions pickle by reference (module and name, some fifty
 bytes), not by value: a worker imports lumevaro and looks the function up, so
 every worker needs lumevaro installed, and runs the same compiled code. The
 results therefore equal the serial ones bit for bit, which the script checks.
 The separations go to the workers, and the light curves come back, as
-array('d'): Dask serialises a Python list element by element, which for lists
-of floats costs far more than the computation.
+``array('d')``: Dask serialises a Python list element by element, which for
+lists of floats costs far more than the computation.
 
 Why worker processes with one thread each: a lumevaro call on a long list
 gives the interpreter lock (GIL) away while it computes, so threads of one
@@ -20,10 +22,10 @@ process do compute in parallel, but the conversion of the arguments and of
 the result still takes turns; processes share nothing, and scale to many
 machines.
 
-By default the script starts a LocalCluster of worker processes bound to
-127.0.0.1 (no dashboard). Given --scheduler, it connects to a running cluster
-instead, for instance one started on many machines with `dask scheduler` and
-`dask worker tcp://host:8786 --nthreads 1`:
+By default the script starts a ``LocalCluster`` of worker processes bound to
+127.0.0.1 (no dashboard). Given ``--scheduler``, it connects to a running
+cluster instead, for instance one started on many machines with
+``dask scheduler`` and ``dask worker tcp://host:8786 --nthreads 1``::
 
     python dask_grid.py                                # local: 2 processes
     python dask_grid.py --scheduler tcp://host:8786    # an existing cluster
@@ -31,7 +33,9 @@ instead, for instance one started on many machines with `dask scheduler` and
 It prints the peak magnification over the grid (the finite source caps the
 peak near 2 / rho once u0 < rho), how the tasks spread over the workers and
 the wall times, and exits with status 1 if any result differs from the serial
-computation.
+computation. It needs Dask (``pip install distributed``), which the
+documentation's build does not, so the page shows the script without its
+output.
 """
 
 from __future__ import annotations
@@ -167,7 +171,7 @@ def scheduler_address(text: str) -> str:
 
 
 def main(argv: Sequence[str] | None = None) -> int:
-    parser = argparse.ArgumentParser(description=(__doc__ or "").splitlines()[0])
+    parser = argparse.ArgumentParser(description=(__doc__ or "").partition("\n")[0])
     parser.add_argument("--scheduler", type=scheduler_address,
                         help="address of a running scheduler, e.g. tcp://host:8786 "
                              "(default: none, start a local cluster)")

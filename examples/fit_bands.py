@@ -1,22 +1,26 @@
-"""Fit a finite-source event observed in two bands at once.
+"""Fitting an event seen in two bands at once
+==========================================
 
-A lens crosses a giant source (u0 < rho) and two cameras record it at the
+A lens crosses a giant source (``u0 < rho``) and two cameras record it at the
 same times, in the I band and in the V band. The star is darker at the limb
-in V than in I, so the two light curves differ across the source crossing:
+in V than in I, so the two light curves differ across the source crossing::
 
     F_b(t) = Fs_b * A(t; t0, u0, tE, rho, a_b) + Fb_b,    b = I, V,
 
-with A the magnification of a source with the linear limb-darkening law
-I(r) = 1 - a_b (1 - sqrt(1 - r**2)). One call of lumevaro.light_curve_jacobian
-with one row of coefficients per band gives both light curves and their
-Jacobians, sharing every disc of the quadrature between the bands. The
-script draws synthetic photometry (a point every 4 hours over four Einstein
-times, denser around the peak, errors of 1 % of the baseline) and fits the
-ten parameters, t0, u0, tE, rho, a_I, a_V and each band's source and blend
-fluxes, with scipy.optimize.least_squares and the exact Jacobian; the errors
-come from the Jacobian at the optimum. It prints the fit beside the truth.
+with ``A`` the magnification of a source with the linear limb-darkening law
+``I(r) = 1 - a_b (1 - sqrt(1 - r**2))``. One call of
+:func:`lumevaro.light_curve_jacobian` with one row of coefficients per band
+gives both light curves and their Jacobians, sharing every disc of the
+quadrature between the bands. The script draws synthetic photometry (a point
+every 4 hours over four Einstein times, denser around the peak, errors of 1 %
+of the baseline) and fits the ten parameters, t0, u0, tE, rho, a_I, a_V and
+each band's source and blend fluxes, with ``scipy.optimize.least_squares`` and
+the exact Jacobian; the errors come from the Jacobian at the optimum. It
+prints the fit beside the truth.
 
-Usage: python fit_bands.py [--seed N]
+Usage::
+
+    python fit_bands.py [--seed N]
 """
 
 from __future__ import annotations
@@ -113,7 +117,7 @@ def fit(times: Array, flux: Array, sigma: Array, start: Array) -> tuple[Array, A
 
 
 def main(argv: Sequence[str] | None = None) -> None:
-    parser = argparse.ArgumentParser(description=(__doc__ or "").splitlines()[0])
+    parser = argparse.ArgumentParser(description=(__doc__ or "").partition("\n")[0])
     parser.add_argument("--seed", type=seed_number, default=1,
                         help="seed of the synthetic noise, 0 or more (default: %(default)s)")
     options = parser.parse_args(argv)

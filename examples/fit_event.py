@@ -1,33 +1,37 @@
-"""Fit a finite-source microlensing event to noisy photometry.
+"""Fitting a finite-source event to noisy photometry
+=================================================
 
-A lens crosses the source (u0 < rho), and a telescope records the flux
+A lens crosses the source (``u0 < rho``), and a telescope records the flux ::
 
     F(t) = Fs * A(u(t) / rho) + Fb,    u(t) = sqrt(u0**2 + ((t - t0) / tE)**2),
 
-with A the magnification of a limb-darkened source with the linear law
-I(r) = 1 - a (1 - sqrt(1 - r**2)), lumevaro.light_curve, Fs the source flux
-and Fb the flux of unresolved stars blended with it. The script draws synthetic data
-from known parameters (a survey point every 6 hours over five Einstein times,
-denser follow-up around the peak, Gaussian errors of 1 % of the baseline flux
-growing with the square root of the flux) and fits them with
-scipy.optimize.least_squares:
+with ``A`` the magnification of a limb-darkened source with the linear law
+``I(r) = 1 - a (1 - sqrt(1 - r**2))``, :func:`lumevaro.light_curve`, ``Fs``
+the source flux and ``Fb`` the flux of unresolved stars blended with it. The
+script draws synthetic data from known parameters (a survey point every 6
+hours over five Einstein times, denser follow-up around the peak, Gaussian
+errors of 1 % of the baseline flux growing with the square root of the flux)
+and fits them with ``scipy.optimize.least_squares``:
 
-1. a first guess read off the light curve (time, height and width of the peak);
+1. a first guess read off the light curve (time, height and width of the
+   peak);
 2. the five shape parameters t0, u0, tE, rho and the limb-darkening
-   coefficient a, with Fs and Fb solved by linear least squares at every step,
-   since the flux is linear in them;
-3. all seven parameters together from there, whose Jacobian at the optimum gives
-   the covariance and so the errors. This step takes the exact Jacobian in
-   (t0, u0, tE, rho, a) from lumevaro.light_curve_jacobian and is run a second
-   time with finite differences, to show how many evaluations of the model
-   that saves.
+   coefficient a, with Fs and Fb solved by linear least squares at every
+   step, since the flux is linear in them;
+3. all seven parameters together from there, whose Jacobian at the optimum
+   gives the covariance and so the errors. This step takes the exact
+   Jacobian in (t0, u0, tE, rho, a) from :func:`lumevaro.light_curve_jacobian`
+   and is run a second time with finite differences, to show how many
+   evaluations of the model that saves.
 
 It prints the recovered parameters beside the truth, with their errors and
 pulls (fit - truth) / error, and the chi-square of the best point-source
 model for comparison: a point source cannot produce the flat, rounded top of
 a source crossing.
 
-Usage: python fit_event.py [--seed N]
+Usage::
+
+    python fit_event.py [--seed N]
 """
 
 from __future__ import annotations
@@ -233,7 +237,7 @@ def seed_number(text: str) -> int:
 
 
 def main(argv: Sequence[str] | None = None) -> None:
-    parser = argparse.ArgumentParser(description=(__doc__ or "").splitlines()[0])
+    parser = argparse.ArgumentParser(description=(__doc__ or "").partition("\n")[0])
     parser.add_argument("--seed", type=seed_number, default=1,
                         help="seed of the synthetic noise, 0 or more (default: %(default)s)")
     options = parser.parse_args(argv)

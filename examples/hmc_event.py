@@ -1,22 +1,35 @@
-"""Sample the posterior of a finite-source microlensing event with NumPyro's NUTS.
+"""Sampling the posterior of an event with NumPyro's NUTS
+======================================================
 
-A lens crosses a limb-darkened source (u0 < rho) and a telescope records the
-flux F(t) = Fs * A(t) + Fb, A the magnification of a source with the linear
-limb-darkening law I(r) = 1 - a (1 - sqrt(1 - r**2)) moving on a straight
-line past the lens. The model computes A with lumevaro.jax.light_curve, whose
-exact derivatives (from lumevaro's C++, through a jax.custom_jvp) drive the
-Hamiltonian Monte Carlo of NumPyro's No-U-Turn Sampler over the seven
-parameters t0, u0, tE, rho, a, Fs and Fb, with broad priors.
+A lens crosses a limb-darkened source (``u0 < rho``) and a telescope records
+the flux ``F(t) = Fs * A(t) + Fb``, ``A`` the magnification of a source with
+the linear limb-darkening law ``I(r) = 1 - a (1 - sqrt(1 - r**2))`` moving on
+a straight line past the lens. The model computes ``A`` with
+:func:`lumevaro.jax.light_curve`, whose exact derivatives (from lumevaro's
+C++, through a ``jax.custom_jvp``) drive the Hamiltonian Monte Carlo of
+NumPyro's No-U-Turn Sampler over the seven parameters t0, u0, tE, rho, a, Fs
+and Fb, with broad priors.
 
 The script draws synthetic photometry from known parameters (a point every
 4 hours over four Einstein times, denser around the peak, Gaussian errors of
-1 % of the baseline), starts the chains from a guess read off the light curve,
-and prints the posterior (median and 68 % interval) beside the truth with
-each parameter's effective sample size; with matplotlib it writes the
-posterior histograms to hmc_event.png.
+1 % of the baseline), starts the chains from a guess read off the light
+curve, and prints the posterior (median and 68 % interval) beside the truth
+with each parameter's effective sample size; with matplotlib it writes the
+posterior histograms to ``hmc_event.png``:
 
-Usage: python hmc_event.py [--seed N] [--warmup N] [--draws N] [--output FILE]
+.. image:: /hmc_event.png
+   :alt: Posterior histograms of the seven parameters, the truth marked
+
+It needs JAX and NumPyro and samples for about 40 s, so the documentation
+shows the figure of a run rather than running it.
+
+Usage::
+
+    python hmc_event.py [--seed N] [--warmup N] [--draws N] [--output FILE]
 """
+
+# The gallery of the documentation shows the committed figure of a run.
+# sphinx_gallery_thumbnail_path = "hmc_event.png"
 
 # NumPyro carries no type hints, and jax.config.update none either.
 # mypy: disable-error-code="import-untyped, no-untyped-call"
@@ -152,7 +165,7 @@ def plot(samples: dict[str, Any], truth: Event, output: pathlib.Path) -> bool:
 
 
 def main(argv: Sequence[str] | None = None) -> None:
-    parser = argparse.ArgumentParser(description=(__doc__ or "").splitlines()[0])
+    parser = argparse.ArgumentParser(description=(__doc__ or "").partition("\n")[0])
     parser.add_argument("--seed", type=int, default=1, help="seed of the noise and the chain (default: %(default)s)")
     parser.add_argument("--warmup", type=int, default=400, help="warm-up steps (default: %(default)s)")
     parser.add_argument("--draws", type=int, default=600, help="posterior draws (default: %(default)s)")

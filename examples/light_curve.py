@@ -1,36 +1,46 @@
-"""Light curve of a point-lens microlensing event with a resolved source.
+"""Light curve of a source-crossing event
+=======================================
 
-The lens passes the source on a straight line (Paczynski trajectory): the
-lens-source separation in Einstein radii is
+A point lens passes in front of a resolved source star on a straight line
+(Paczynski trajectory); this script computes and plots the magnification
+through the crossing for a point source, a uniform disc and a limb-darkened
+disc. The lens-source separation in Einstein radii is ::
 
-    u(t) = sqrt(u0**2 + ((t - t0) / tE)**2),
+    u(t) = sqrt(u0**2 + ((t - t0) / tE)**2)
 
-and lumevaro measures separations in source radii, l = u / rho, with rho the
-source radius in Einstein radii (re = 1, rstar = rho below). With
-u0 = 0.001 < rho = 0.01 the lens crosses the source, where a point source
-would be magnified a thousandfold.
+and lumevaro measures separations in source radii, ``l = u / rho``, with
+``rho`` the source radius in Einstein radii (``re = 1``, ``rstar = rho``
+below). With ``u0 = 0.001 < rho = 0.01`` the lens crosses the source, where a
+point source would be magnified a thousandfold.
 
-Curves:
-  point source    A = (u**2 + 2) / (u * sqrt(u**2 + 4))
-  uniform disc    lumevaro.witt_mao_magnification
-  limb-darkened   lumevaro.limb_darkened_magnification with the linear law
-                  S(r) = 1 - 0.6 * (1 - sqrt(1 - r**2)): the flux-weighted
-                  mean of the point-source magnification over the disc
+The curves::
+
+    point source    A = (u**2 + 2) / (u * sqrt(u**2 + 4))
+    uniform disc    lumevaro.witt_mao_magnification
+    limb-darkened   lumevaro.limb_darkened_magnification with the linear law
+                    S(r) = 1 - 0.6 * (1 - sqrt(1 - r**2)): the flux-weighted
+                    mean of the point-source magnification over the disc
 
 The limb-darkened values at the table's times are checked against the same
 mean assembled in Python from thin rings: the ring magnification
-lumevaro.heyrovsky_magnification averaged over the disc,
-A = int_0^1 2 pi r S(r) A_ring(l, r) dr / (0.8 pi), a tanh-sinh rule whose
-rings and weights go to lumevaro.discrete_flux_map_heyrovsky_magnification.
+:func:`lumevaro.heyrovsky_magnification` averaged over the disc, ::
 
-The module's profile-weighted functions integrated_* are not limb-darkened
-magnifications, and the script shows it: integrated_witt_mao_magnification
-weights the whole-disc value at every radius and so reproduces the uniform
-disc (plotted as markers on it), and integrated_heyrovsky_magnification is
-erratic for separations inside the source (its range there is printed, not
-plotted).
+    A = int_0^1 2 pi r S(r) A_ring(l, r) dr / (0.8 pi)
 
-Usage: python light_curve.py [--output light_curve.png] [--u0 U0] [--te TE] [--rho RHO]
+by a tanh-sinh rule whose rings and weights go to
+:func:`lumevaro.discrete_flux_map_heyrovsky_magnification`.
+
+The module's profile-weighted functions ``integrated_*`` are not
+limb-darkened magnifications, and the script shows it:
+:func:`lumevaro.integrated_witt_mao_magnification` weights the whole-disc
+value at every radius and so reproduces the uniform disc (plotted as markers
+on it), and :func:`lumevaro.integrated_heyrovsky_magnification` is erratic for
+separations inside the source (its range there is printed, not plotted).
+
+Usage::
+
+    python light_curve.py [--output light_curve.png] [--u0 U0] [--te TE] [--rho RHO]
+
 A PNG is written only when matplotlib is installed.
 """
 
@@ -243,7 +253,8 @@ def plot(path: str, times: Sequence[float], curve: Curve, u0: float, te: float, 
     peak.legend(loc="lower center", fontsize=8)
     figure.tight_layout()
     figure.savefig(path, dpi=110)
-    plt.close(figure)
+    # The figure stays open for whoever shows it: the documentation's gallery,
+    # which runs this script, takes its figures from pyplot.
     print(f"\nplot written to {path}")
     return True
 
@@ -270,7 +281,7 @@ def number_in(low: float, high: float, low_included: bool) -> Callable[[str], fl
 
 
 def main(argv: Sequence[str] | None = None) -> None:
-    parser = argparse.ArgumentParser(description=(__doc__ or "").splitlines()[0])
+    parser = argparse.ArgumentParser(description=(__doc__ or "").partition("\n")[0])
     parser.add_argument("--output", default="light_curve.png",
                         help="PNG file of the plot (default: %(default)s)")
     parser.add_argument("--u0", type=number_in(0.0, 100.0, False), default=0.001,

@@ -1,19 +1,43 @@
-"""The three figures of the README, written into one folder.
+"""The figures of the documentation
+================================
 
-magnification.png
+Writes the three figures of the README and the guide into one folder
+(``docs`` by default, which is why the documentation shows them rather than
+running the script):
+
+``magnification.png``
     Magnification against the lens-source separation l (source radii) for
     source radii rho = 0.01, 0.1 and 1 Einstein radii: a point source, the
-    uniform disc (witt_mao_magnification), a thin ring at the limb
-    (heyrovsky_magnification with r = 1) and a limb-darkened disc (ring
-    magnifications summed with tanh-sinh weights 2 pi r S(r) dr / N, one
-    discrete_flux_map_heyrovsky_magnification call per separation; linear law
-    with coefficient 0.6). The lower row divides each by the point source.
-light_curve.png
-    The source-crossing light curve of examples/light_curve.py (u0 = 0.001,
-    tE = 20 days, rho = 0.01).
+    uniform disc (:func:`lumevaro.witt_mao_magnification`), a thin ring at
+    the limb (:func:`lumevaro.heyrovsky_magnification` with r = 1) and a
+    limb-darkened disc (ring magnifications summed with tanh-sinh weights
+    2 pi r S(r) dr / N, one
+    :func:`lumevaro.discrete_flux_map_heyrovsky_magnification` call per
+    separation; linear law with coefficient 0.6). The lower row divides each
+    by the point source.
 
-Usage: python make_figures.py [FOLDER]   (default: docs)
+    .. image:: /magnification.png
+       :alt: Magnification against separation for three source sizes
+
+``light_curve.png``
+    The source-crossing light curve of the light-curve example
+    (u0 = 0.001, tE = 20 days, rho = 0.01).
+
+``limb_darkening.png``
+    Source-crossing light curves for every limb-darkening law, beside the
+    laws' profiles and their departure from the uniform disc.
+
+    .. image:: /limb_darkening.png
+       :alt: Source-crossing light curves for several limb-darkening laws
+
+Usage::
+
+    python make_figures.py [FOLDER]   (default: docs)
 """
+
+# The gallery of the documentation shows this figure for the script, which it
+# does not run.
+# sphinx_gallery_thumbnail_path = "magnification.png"
 
 from __future__ import annotations
 
@@ -101,6 +125,7 @@ def light_curve_figure(path: pathlib.Path, u0: float = 0.001, te: float = 20.0,
                        rho: float = 0.01) -> None:
     times, peak_window = light_curve_times(te, rho)
     plot(str(path), times, light_curve(times, u0, te, rho), u0, te, rho, peak_window)
+    plt.close("all")  # the light-curve example leaves its figure open
 
 
 Law = Literal["uniform", "linear", "quadratic", "square-root", "logarithmic", "power-2", "claret"]
@@ -175,7 +200,7 @@ def limb_darkening_figure(path: pathlib.Path, u0: float = 0.001, te: float = 20.
 
 
 def main(argv: Sequence[str] | None = None) -> None:
-    parser = argparse.ArgumentParser(description=(__doc__ or "").splitlines()[0])
+    parser = argparse.ArgumentParser(description=(__doc__ or "").partition("\n")[0])
     parser.add_argument("folder", nargs="?", default="docs",
                         help="where to write the PNGs, made if missing (default: %(default)s)")
     folder = pathlib.Path(parser.parse_args(argv).folder)

@@ -1,12 +1,14 @@
-"""Fit many microlensing events at once, one fit per thread.
+"""Fitting many events at once, one fit per thread
+===============================================
 
-Each event is a synthetic light curve of fit_event.py's kind (a limb-darkened
-source crossed by a point lens, each event with its own t0, u0 and rho and
-its own noise), fitted for t0, u0, tE, rho, the linear limb-darkening
-coefficient and the source and blend fluxes by scipy.optimize.least_squares
-with the exact Jacobian of lumevaro.light_curve_jacobian. The fits run one
-after the other, then in a concurrent.futures.ThreadPoolExecutor: the
-results are the same to the bit, and the script prints both times.
+Each event is a synthetic light curve of the kind of the single-event fit
+(a limb-darkened source crossed by a point lens, each event with its own t0,
+u0 and rho and its own noise), fitted for t0, u0, tE, rho, the linear
+limb-darkening coefficient and the source and blend fluxes by
+``scipy.optimize.least_squares`` with the exact Jacobian of
+:func:`lumevaro.light_curve_jacobian`. The fits run one after the other, then
+in a ``concurrent.futures.ThreadPoolExecutor``: the results are the same to
+the bit, and the script prints both times.
 
 lumevaro's calls share nothing between threads and never wait for one
 another. On free-threaded CPython (3.13t, 3.14t) with the GIL off, the
@@ -14,7 +16,9 @@ threads run every line of the fit in parallel, SciPy's and numpy's included;
 with the GIL, they run lumevaro's computation in parallel (it gives the GIL
 away while it computes) and take turns for the rest.
 
-Usage: python thread_fits.py [--events N] [--threads N]
+Usage::
+
+    python thread_fits.py [--events N] [--threads N]
 """
 
 from __future__ import annotations
@@ -69,7 +73,7 @@ def gil_state() -> str:
 
 
 def main(argv: Sequence[str] | None = None) -> None:
-    parser = argparse.ArgumentParser(description=(__doc__ or "").splitlines()[0])
+    parser = argparse.ArgumentParser(description=(__doc__ or "").partition("\n")[0])
     parser.add_argument("--events", type=int, default=8, help="events to fit (default: %(default)s)")
     parser.add_argument("--threads", type=int, default=os.cpu_count() or 2,
                         help="threads of the pool (default: the processors, %(default)s)")

@@ -2,9 +2,10 @@
 written, each on its own, and what a block says it prints is what it prints:
 a block that ends its text with "which prints `...`" is checked against its
 output; so do the examples of the API reference. A block that imports JAX
-runs where JAX is installed. The site builds with warnings as errors, and
-headless Chromium, where the machine has it, shows its pages with their
-titles and figures and finds the Jacobian through the search box."""
+runs where JAX is installed. The site builds with warnings as errors, its
+gallery running the examples, and headless Chromium, where the machine has
+it, shows its pages with their titles and figures and finds the Jacobian
+through the search box."""
 
 import contextlib
 import doctest
@@ -19,7 +20,8 @@ import sys
 import pytest
 
 ROOT = pathlib.Path(__file__).resolve().parents[2]
-PAGES = [ROOT / "README.md", *sorted((ROOT / "docs").rglob("*.md"))]
+PAGES = [ROOT / "README.md", *sorted(page for page in (ROOT / "docs").rglob("*.md")
+                                      if "gallery" not in page.relative_to(ROOT / "docs").parts)]
 BLOCK = re.compile(r"```python\n(.*?)```(?:\n\nwhich prints `([^`]*)`)?", re.S)
 
 
@@ -63,19 +65,29 @@ def test_every_page_has_its_blocks_found():
         assert text.count("```python") == len(BLOCK.findall(text)), page
 
 
-DOCS_PACKAGES = ("sphinx", "pydata_sphinx_theme", "numpydoc", "myst_parser")
+DOCS_PACKAGES = ("sphinx", "pydata_sphinx_theme", "numpydoc", "myst_parser", "sphinx_gallery")
+EXAMPLES = sorted((ROOT / "examples").glob("*.py"))
+# The examples the gallery shows without running them (docs/conf.py).
+NOT_RUN = {"hmc_event", "dask_grid", "make_figures"}
 
 
 @pytest.fixture(scope="module")
 def site(tmp_path_factory):
-    """The site built from docs/ with warnings as errors and nitpicky
-    references, where the documentation's packages are installed (the test
-    command installs docs/requirements.txt for the default interpreter)."""
+    """The site built with warnings as errors and nitpicky references, where
+    the documentation's packages are installed (the test command installs
+    docs/requirements.txt for the default interpreter). It is built from a
+    copy of docs/ and examples/, so that the gallery runs every example
+    afresh (sphinx-gallery skips an example whose output it has) and
+    nothing is written into the work tree."""
     for package in DOCS_PACKAGES:
         pytest.importorskip(package)
+    sources = tmp_path_factory.mktemp("sources")
+    shutil.copytree(ROOT / "docs", sources / "docs", ignore=shutil.ignore_patterns("gallery"))
+    shutil.copytree(ROOT / "examples", sources / "examples",
+                    ignore=shutil.ignore_patterns("__pycache__", "*.png"))
     folder = tmp_path_factory.mktemp("site")
     result = subprocess.run(
-        [sys.executable, "-m", "sphinx", "-W", "-n", "-q", "-b", "html", str(ROOT / "docs"), str(folder)],
+        [sys.executable, "-m", "sphinx", "-W", "-n", "-q", "-b", "html", str(sources / "docs"), str(folder)],
         capture_output=True, text=True, timeout=600)
     assert result.returncode == 0, result.stdout + result.stderr
     return folder
@@ -96,6 +108,22 @@ def test_site_builds_with_every_page_and_function(site):
     assert 'href="../api.html#lumevaro.witt_mao_magnification"' in physics
 
 
+@pytest.mark.parametrize("example", [path.stem for path in EXAMPLES])
+def test_the_gallery_shows_every_example_with_its_output(site, example):
+    page = (site / "gallery" / f"{example}.html").read_text(encoding="utf-8")
+    index = (site / "gallery" / "index.html").read_text(encoding="utf-8")
+    assert f'href="{example}.html' in index
+    assert "download" in page and f"{example}.py" in page
+    # The build ran it: what it printed is on the page (in a block of the
+    # script's output), or it is one of those shown without running.
+    assert ('sphx-glr-script-out' in page) == (example not in NOT_RUN), example
+    if example == "light_curve":
+        assert "sum of rings assembled in Python" in page
+        assert re.search(r'<img[^>]*src="../_images/sphx_glr_light_curve_001\.png"', page)
+    if example in {"hmc_event", "make_figures"}:  # its committed figure instead
+        assert re.search(r'<img[^>]*src="../_images/(hmc_event|magnification)\.png"', page)
+
+
 def chromium(*arguments):
     """Headless Chromium's output, run without the sanitizer runtime a test
     run may preload."""
@@ -106,10 +134,10 @@ def chromium(*arguments):
     return result.stdout
 
 
-# (page, its title): the front page, a function's reference, a page with an
-# example's figure.
+# (page, its title): the front page, a function's reference, an example of
+# the gallery with the figure its run drew.
 PAGES_SEEN = [("index.html", "lumevaro"), ("api.html#lumevaro.limb_darkened_magnification", "API reference"),
-              ("guide/jax.html", "JAX")]
+              ("gallery/light_curve.html", "Light curve of a source-crossing event")]
 
 
 @pytest.mark.parametrize("page, title", PAGES_SEEN)
