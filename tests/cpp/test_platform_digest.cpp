@@ -251,13 +251,13 @@ const Entry GLIBC_DIGESTS[] = {
     {"integrated_flux_map_witt_mao_magnification", "56b6c9134c126310"},
     {"integrated_flux_map_heyrovsky_magnification", "c030ebb18a565f08"},
     {"discrete_flux_map_heyrovsky_magnification", "a79d8ab452850eab"},
-    {"limb_darkened_magnification", "a6ded506c02f00d2"},
-    {"tabulated_limb_darkened_magnification", "a4797f96ea1a1988"},
-    {"limb_darkened_magnification_gradient", "1f30435d3ff9aa16"},
-    {"tabulated_limb_darkened_magnification_gradient", "6dbc0a25514234ac"},
-    {"limb_darkened_magnification_bands", "ceaaadb8473b0ec9"},
-    {"limb_darkened_magnification_bands_gradient", "fa6e8800e60d88d5"},
-    {"light_curve_jacobian", "be28917bc14e1758"},
+    {"limb_darkened_magnification", "c1086d8f3822a42a"},
+    {"tabulated_limb_darkened_magnification", "52ce79baec472cee"},
+    {"limb_darkened_magnification_gradient", "6a20c648d4af2420"},
+    {"tabulated_limb_darkened_magnification_gradient", "7db89c6b1b0ae1a3"},
+    {"limb_darkened_magnification_bands", "4672cdc7964c9041"},
+    {"limb_darkened_magnification_bands_gradient", "17e4b6941d17ac95"},
+    {"light_curve_jacobian", "432f5c42e219c38f"},
 };
 
 }  // namespace

@@ -37,6 +37,7 @@ struct Method {
     Rules core;
     double far_field_start;  // l from which the series is used
     double truncation;       // the series stops once (1/l²)^k falls below this
+    double disc_agreement;   // where the discs' Landen loops stop (uniform_disc.hpp)
 };
 inline constexpr double BRIGHT_CORE_ALPHA = 3.0;
 

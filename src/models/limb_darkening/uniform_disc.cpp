@@ -37,7 +37,6 @@ namespace lumevaro::limb_darkening {
 
 namespace {
 
-constexpr double MEAN_AGREEMENT = 1e-9;
 // Beyond this ratio u/s the closed form's cancellation, ε(u/s)², would pass 1e-10.
 constexpr double SMALL_DISC = 1e3;
 
@@ -88,14 +87,14 @@ DiscGradient special_disc_gradient(double u, double s) {
 
 }  // namespace
 
-double uniform_disc(double u, double s, double delta) noexcept {
+double uniform_disc(double u, double s, double delta, double agreement) noexcept {
     if (special_disc(u, s, delta)) return special_disc_gradient(u, s).value;
-    return closed_form<false>(u, s, delta, true, 1.0)[0];
+    return closed_form<false>(u, s, delta, true, 1.0, agreement)[0];
 }
 
-DiscGradient uniform_disc_gradient(double u, double s, double delta) noexcept {
+DiscGradient uniform_disc_gradient(double u, double s, double delta, double agreement) noexcept {
     if (special_disc(u, s, delta)) return special_disc_gradient(u, s);
-    const std::array<double, 3> terms = closed_form<true>(u, s, delta, true, 1.0);
+    const std::array<double, 3> terms = closed_form<true>(u, s, delta, true, 1.0, agreement);
     return DiscGradient{terms[0], u == 0.0 ? 0.0 : terms[1], terms[2]};
 }
 
@@ -134,7 +133,8 @@ using namespace vector_lanes::avx2;
 // Lanes on the edge, whose complements underflow or far from the disc go
 // one by one (the checks are special_disc's, on the lanes).
 template <bool Gradient, class Result, class OneByOne>
-void group(const double* u, const double* s, const double* delta, Result* out, OneByOne&& one_by_one) {
+void group(const double* u, const double* s, const double* delta, Result* out, double agreement,
+           OneByOne&& one_by_one) {
     V U, S, D;
     std::memcpy(&U, u, sizeof U);
     std::memcpy(&S, s, sizeof S);
@@ -145,10 +145,10 @@ void group(const double* u, const double* s, const double* delta, Result* out, O
     const V ratio = D / sigma;
     const M special = (D == 0.0) | (kc2 == 0.0) | (ratio * ratio == 0.0) | (U > SMALL_DISC * S);
     if (any(special)) {
-        for (int i = 0; i < W; ++i) out[i] = one_by_one(u[i], s[i], delta[i]);
+        for (int i = 0; i < W; ++i) out[i] = one_by_one(u[i], s[i], delta[i], agreement);
         return;
     }
-    const auto terms = closed_form<Gradient>(U, S, D, ~M{}, splat(1.0));
+    const auto terms = closed_form<Gradient>(U, S, D, ~M{}, splat(1.0), agreement);
     if constexpr (Gradient) {
         for (int i = 0; i < W; ++i) out[i] = DiscGradient{terms[0][i], u[i] == 0.0 ? 0.0 : terms[1][i], terms[2][i]};
     } else {
@@ -156,12 +156,13 @@ void group(const double* u, const double* s, const double* delta, Result* out, O
     }
 }
 
-void disc_group(const double* u, const double* s, const double* delta, double* discs) {
-    group<false>(u, s, delta, discs, uniform_disc);
+void disc_group(const double* u, const double* s, const double* delta, double* discs, double agreement) {
+    group<false>(u, s, delta, discs, agreement, uniform_disc);
 }
 
-void disc_gradient_group(const double* u, const double* s, const double* delta, DiscGradient* discs) {
-    group<true>(u, s, delta, discs, uniform_disc_gradient);
+void disc_gradient_group(const double* u, const double* s, const double* delta, DiscGradient* discs,
+                         double agreement) {
+    group<true>(u, s, delta, discs, agreement, uniform_disc_gradient);
 }
 
 }  // namespace avx2
@@ -188,11 +189,11 @@ namespace {
 // changes nothing but the time); the rest one by one.
 template <class Result, class Group, class One>
 void by_groups(std::span<const double> u, std::span<const double> s, std::span<const double> delta,
-               std::span<Result> out, [[maybe_unused]] Group group, One one) {
+               std::span<Result> out, double agreement, [[maybe_unused]] Group group, One one) {
     std::size_t i = 0;
 #if defined(LUMEVARO_X86_LANES)
     if (const std::size_t w = disc_lanes(); w != 0) {
-        for (; i + w <= out.size(); i += w) group(&u[i], &s[i], &delta[i], &out[i]);
+        for (; i + w <= out.size(); i += w) group(&u[i], &s[i], &delta[i], &out[i], agreement);
         if (out.size() - i >= 2) {
             constexpr std::size_t MOST = 8;
             std::array<double, MOST> pu{}, ps{}, pdelta{};
@@ -203,32 +204,32 @@ void by_groups(std::span<const double> u, std::span<const double> s, std::span<c
                 ps[j] = s[k];
                 pdelta[j] = delta[k];
             }
-            group(pu.data(), ps.data(), pdelta.data(), results.data());
+            group(pu.data(), ps.data(), pdelta.data(), results.data(), agreement);
             for (; i < out.size(); ++i) out[i] = results[i % w];
         }
     }
 #endif
-    for (; i < out.size(); ++i) out[i] = one(u[i], s[i], delta[i]);
+    for (; i < out.size(); ++i) out[i] = one(u[i], s[i], delta[i], agreement);
 }
 
 }  // namespace
 
 void uniform_discs(std::span<const double> u, std::span<const double> s, std::span<const double> delta,
-                   std::span<double> discs) noexcept {
+                   std::span<double> discs, double agreement) noexcept {
 #if defined(LUMEVARO_X86_LANES)
     static_assert(avx2::W <= 8);  // by_groups' padding
-    by_groups(u, s, delta, discs, avx2::disc_group, uniform_disc);
+    by_groups(u, s, delta, discs, agreement, avx2::disc_group, uniform_disc);
 #else
-    by_groups(u, s, delta, discs, nullptr, uniform_disc);
+    by_groups(u, s, delta, discs, agreement, nullptr, uniform_disc);
 #endif
 }
 
 void uniform_disc_gradients(std::span<const double> u, std::span<const double> s, std::span<const double> delta,
-                            std::span<DiscGradient> discs) noexcept {
+                            std::span<DiscGradient> discs, double agreement) noexcept {
 #if defined(LUMEVARO_X86_LANES)
-    by_groups(u, s, delta, discs, avx2::disc_gradient_group, uniform_disc_gradient);
+    by_groups(u, s, delta, discs, agreement, avx2::disc_gradient_group, uniform_disc_gradient);
 #else
-    by_groups(u, s, delta, discs, nullptr, uniform_disc_gradient);
+    by_groups(u, s, delta, discs, agreement, nullptr, uniform_disc_gradient);
 #endif
 }
 

@@ -12,13 +12,18 @@ namespace lumevaro::limb_darkening {
 // Relative error within a few ulp wherever u ≤ 3s; further out the closed
 // form cancels as (u/s)², to 1e-10 at u = 1000s, beyond which the series
 // about the point source (far_field.hpp) takes over.
-double uniform_disc(double u, double s, double delta) noexcept;
+//
+// `agreement` sets where the Landen loop stops (the relative agreement of its
+// means): the default gives the integrals to rounding; a looser one, ε, to
+// about ε², for a caller that needs less (limb_darkening::Method).
+inline constexpr double FULL_AGREEMENT = 1e-9;
+double uniform_disc(double u, double s, double delta, double agreement = FULL_AGREEMENT) noexcept;
 
 // uniform_disc for many discs: four at a time on AVX2 lanes where the
 // instruction set in use (numeric/instruction_set.hpp) is AVX2 or wider, the
 // same bits as one call each; one by one under any other set.
 void uniform_discs(std::span<const double> u, std::span<const double> s, std::span<const double> delta,
-                   std::span<double> discs) noexcept;
+                   std::span<double> discs, double agreement = FULL_AGREEMENT) noexcept;
 
 // The disc with its derivatives in u at fixed s and in s at fixed u; value
 // is uniform_disc's, to the bit. Differentiating the closed form (DLMF
@@ -37,11 +42,11 @@ struct DiscGradient {
     double d_u;
     double d_s;
 };
-DiscGradient uniform_disc_gradient(double u, double s, double delta) noexcept;
+DiscGradient uniform_disc_gradient(double u, double s, double delta, double agreement = FULL_AGREEMENT) noexcept;
 
 // uniform_disc_gradient for many discs, with the lanes of uniform_discs.
 void uniform_disc_gradients(std::span<const double> u, std::span<const double> s, std::span<const double> delta,
-                            std::span<DiscGradient> discs) noexcept;
+                            std::span<DiscGradient> discs, double agreement = FULL_AGREEMENT) noexcept;
 
 // The same with the lens on the disc's edge (u = s).
 double uniform_disc_on_edge(double s) noexcept;
