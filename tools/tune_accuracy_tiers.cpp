@@ -25,6 +25,7 @@
 #include "models/limb_darkening/far_field.hpp"
 #include "models/limb_darkening/profile.hpp"
 #include "models/limb_darkening/quadrature.hpp"
+#include "models/limb_darkening/uniform_disc.hpp"
 #include "numeric/graded_gauss_nodes.hpp"
 
 using namespace lumevaro::limb_darkening;
@@ -95,7 +96,7 @@ Candidate candidate(int n_focus, int n_plain, int n_limb, double ratio, double s
     char name[112];
     std::snprintf(name, sizeof name, "focus %2d plain %2d limb %2d ratio %4.1f reach %4.2f start %4.2f trunc %.0e",
                   n_focus, n_plain, n_limb, ratio, reach, start, truncation);
-    return Candidate{name, Method{rules, rules, rules, start, truncation}};
+    return Candidate{name, Method{rules, rules, rules, start, truncation, FULL_AGREEMENT}};
 }
 
 struct Source {
