@@ -65,6 +65,31 @@ def test_every_page_has_its_blocks_found():
         assert text.count("```python") == len(BLOCK.findall(text)), page
 
 
+# Tables of measured figures: a header naming a time, an error, a ratio or a
+# scaling. Each sits between the markers of tools/regenerate_tables.py, which
+# rewrites it, and ends with the line that names the command and machine.
+TABLE_BLOCK = re.compile(r"<!-- table: ([a-z0-9-]+) -->\n(.*?)<!-- end table -->", re.S)
+MEASURED_HEADER = re.compile(r"µs|\bns\b|error|per (call|point|value)|speed-up|two threads|measured|ratio|∂A/∂")
+
+
+def test_every_table_of_figures_is_regenerated_with_its_provenance():
+    result = subprocess.run([sys.executable, str(ROOT / "tools" / "regenerate_tables.py"), "--check"],
+                            capture_output=True, text=True, timeout=60)
+    assert result.returncode == 0, result.stdout + result.stderr
+    for page in [ROOT / "README.md", *sorted((ROOT / "docs" / "guide").glob("*.md"))]:
+        text = page.read_text(encoding="utf-8")
+        for match in TABLE_BLOCK.finditer(text):
+            provenance = match.group(2).strip().splitlines()[-1]
+            assert provenance.startswith("Produced by `"), (page, match.group(1))
+            assert re.search(r"cores|machine", provenance) and re.search(r"Python|built by", provenance), \
+                (page, match.group(1))
+        outside = TABLE_BLOCK.sub("", text)
+        headers = [line for line, below in zip(outside.splitlines(), outside.splitlines()[1:])
+                   if line.startswith("|") and below.startswith("|-")]
+        for header in headers:
+            assert not MEASURED_HEADER.search(header), f"{page.name}: a table of figures without markers: {header}"
+
+
 DOCS_PACKAGES = ("sphinx", "pydata_sphinx_theme", "numpydoc", "myst_parser", "sphinx_gallery")
 EXAMPLES = sorted((ROOT / "examples").glob("*.py"))
 # The examples the gallery shows without running them (docs/conf.py).
