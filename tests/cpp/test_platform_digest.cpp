@@ -251,13 +251,13 @@ const Entry GLIBC_DIGESTS[] = {
     {"integrated_flux_map_witt_mao_magnification", "56b6c9134c126310"},
     {"integrated_flux_map_heyrovsky_magnification", "c030ebb18a565f08"},
     {"discrete_flux_map_heyrovsky_magnification", "a79d8ab452850eab"},
-    {"limb_darkened_magnification", "c1086d8f3822a42a"},
-    {"tabulated_limb_darkened_magnification", "52ce79baec472cee"},
-    {"limb_darkened_magnification_gradient", "6a20c648d4af2420"},
-    {"tabulated_limb_darkened_magnification_gradient", "7db89c6b1b0ae1a3"},
-    {"limb_darkened_magnification_bands", "4672cdc7964c9041"},
-    {"limb_darkened_magnification_bands_gradient", "17e4b6941d17ac95"},
-    {"light_curve_jacobian", "432f5c42e219c38f"},
+    {"limb_darkened_magnification", "e471fed9b2ce0de0"},
+    {"tabulated_limb_darkened_magnification", "a9e2092c963bfb7b"},
+    {"limb_darkened_magnification_gradient", "e9ac44bcd1347f91"},
+    {"tabulated_limb_darkened_magnification_gradient", "6afc7679bbc207f3"},
+    {"limb_darkened_magnification_bands", "d838caa988c92629"},
+    {"limb_darkened_magnification_bands_gradient", "ec24a56c105ea6b9"},
+    {"light_curve_jacobian", "51524d7f358697d2"},
 };
 
 }  // namespace

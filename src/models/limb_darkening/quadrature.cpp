@@ -44,7 +44,6 @@
 #include <algorithm>
 #include <array>
 #include <cmath>
-#include <limits>
 #include <vector>
 
 #include "models/constants.hpp"
@@ -341,6 +340,110 @@ void side(double length, double scale, double longest, std::span<const Node> fir
     }
 }
 
+// dI/dμ of a profile with RadialProfile::slope's bits, from μ and √μ, its
+// terms sorted out once: each term's factor is formed as slope forms it, and
+// the terms are summed in slope's order. The nodes of a batch share √μ
+// between the profile and each of its coefficient derivatives.
+class Slope {
+public:
+    Slope() = default;
+    explicit Slope(const RadialProfile& profile) {
+        for (int i = 1; i < profile.term_count(); ++i) {
+            const double c = profile.term_coefficient(i);
+            const double exponent = profile.term_exponent(i);
+            if (exponent == 1.0) {
+                terms_[count_++] = Term{Kind::one, c, 0.0};
+            } else if (exponent == 2.0) {
+                terms_[count_++] = Term{Kind::two, 2.0 * c, 0.0};
+            } else if (exponent == 0.5) {
+                terms_[count_++] = Term{Kind::half, 0.5 * c, 0.0};
+                root_ = true;
+            } else if (exponent == 1.5) {
+                terms_[count_++] = Term{Kind::three_halves, 1.5 * c, 0.0};
+                root_ = true;
+            } else {
+                terms_[count_++] = Term{Kind::other, c * exponent, exponent - 1.0};
+            }
+        }
+        log_coefficient_ = profile.log_coefficient();
+        log_exponent_ = profile.log_exponent();
+    }
+    // Whether the slope takes √μ.
+    bool root() const { return root_; }
+    // The slope at every node of a batch, term after term over the nodes
+    // (each node's sum in slope's order, so the same bits).
+    void at(const NodeBatch& b, const double* root, double* out) const {
+        const std::size_t n = b.count;
+        for (std::size_t i = 0; i < n; ++i) out[i] = 0.0;
+        for (std::size_t k = 0; k < count_; ++k) {
+            const Term& term = terms_[k];
+            const double factor = term.factor;
+            switch (term.kind) {
+                case Kind::one:
+                    for (std::size_t i = 0; i < n; ++i) out[i] += factor;
+                    break;
+                case Kind::two:
+                    for (std::size_t i = 0; i < n; ++i) out[i] += factor * b.mu[i];
+                    break;
+                case Kind::half:
+                    for (std::size_t i = 0; i < n; ++i) out[i] += factor / root[i];
+                    break;
+                case Kind::three_halves:
+                    for (std::size_t i = 0; i < n; ++i) out[i] += factor * root[i];
+                    break;
+                case Kind::other:
+                    for (std::size_t i = 0; i < n; ++i) out[i] += factor * std::pow(b.mu[i], term.power);
+                    break;
+            }
+        }
+        if (log_coefficient_ != 0.0) {
+            for (std::size_t i = 0; i < n; ++i) {
+                const double mu = b.mu[i];
+                out[i] += log_exponent_ == 1.0 ? log_coefficient_ * (std::log(mu) + 1.0)
+                                               : log_coefficient_ * std::pow(mu, log_exponent_ - 1.0) *
+                                                     (log_exponent_ * std::log(mu) + 1.0);
+            }
+        }
+    }
+    double operator()(double mu, double root) const {
+        double sum = 0.0;
+        for (std::size_t i = 0; i < count_; ++i) {
+            const Term& term = terms_[i];
+            switch (term.kind) {
+                case Kind::one: sum += term.factor; break;
+                case Kind::two: sum += term.factor * mu; break;
+                case Kind::half: sum += term.factor / root; break;
+                case Kind::three_halves: sum += term.factor * root; break;
+                case Kind::other: sum += term.factor * std::pow(mu, term.power); break;
+            }
+        }
+        if (log_coefficient_ != 0.0) {
+            sum += log_exponent_ == 1.0 ? log_coefficient_ * (std::log(mu) + 1.0)
+                                        : log_coefficient_ * std::pow(mu, log_exponent_ - 1.0) *
+                                              (log_exponent_ * std::log(mu) + 1.0);
+        }
+        return sum;
+    }
+
+private:
+    enum class Kind { one, two, half, three_halves, other };
+    struct Term {
+        Kind kind;
+        double factor;
+        double power;  // for `other`: the exponent less one
+    };
+    std::array<Term, 5> terms_{};
+    std::size_t count_ = 0;
+    bool root_ = false;
+    double log_coefficient_ = 0.0;
+    double log_exponent_ = 1.0;
+};
+
+// √μ at every node of a batch.
+void roots(const NodeBatch& b, double* out) {
+    for (std::size_t i = 0; i < b.count; ++i) out[i] = std::sqrt(b.mu[i]);
+}
+
 // A radial density: the weight w(x) with −I′(r) dr = w dx at a node, from
 // its point of the disc q, its half-angle n and its table row.
 struct LawDensity {
@@ -355,8 +458,9 @@ struct LawDensity {
     // A profile linear in μ has the same slope everywhere: its value.
     bool constant = false;
     double slope = 0.0;
+    Slope slopes;
 
-    explicit LawDensity(const RadialProfile& p) : profile(p) {
+    explicit LawDensity(const RadialProfile& p) : profile(p), slopes(p) {
         if (p.power_variable()) {
             power_2 = true;
             c = p.power_coefficient();
@@ -374,14 +478,19 @@ struct LawDensity {
         }
         return (constant ? slope : profile.slope(q.mu)) * (rate * q.dmu_dt);
     }
-    // w·density at every node of a batch.
-    void weights(const NodeBatch& b, double* out) const {
+    // w·density at every node of a batch (√μ in `root` where the slope
+    // takes it).
+    void weights(const NodeBatch& b, const double* root, double* out) const {
         if (constant) {
             for (std::size_t i = 0; i < b.count; ++i) out[i] = b.w[i] * (slope * (b.rate[i] * b.dmu_dt[i]));
-            return;
+        } else if (power_2) {
+            for (std::size_t i = 0; i < b.count; ++i) out[i] = b.w[i] * (*this)(b.point(i), b.t[i], b.rate[i], 0);
+        } else {
+            slopes.at(b, root, out);
+            for (std::size_t i = 0; i < b.count; ++i) out[i] = b.w[i] * (out[i] * (b.rate[i] * b.dmu_dt[i]));
         }
-        for (std::size_t i = 0; i < b.count; ++i) out[i] = b.w[i] * (*this)(b.point(i), b.t[i], b.rate[i], b.row[i]);
     }
+    bool needs_root() const { return !constant && !power_2 && slopes.root(); }
 };
 
 struct TableDensity {
@@ -390,9 +499,10 @@ struct TableDensity {
     double operator()(const Point& q, double, double rate, int row) const {
         return -slopes[row] * (q.mu / q.r) * (rate * q.dmu_dt);
     }
-    void weights(const NodeBatch& b, double* out) const {
+    void weights(const NodeBatch& b, const double*, double* out) const {
         for (std::size_t i = 0; i < b.count; ++i) out[i] = b.w[i] * (*this)(b.point(i), b.t[i], b.rate[i], b.row[i]);
     }
+    bool needs_root() const { return false; }
 };
 
 // The table rows' radii on one side, by distance from the focus, ascending,
@@ -606,7 +716,8 @@ public:
 #ifdef LUMEVARO_COUNT_EVALUATIONS
         disc_evaluations += static_cast<long>(n);
 #endif
-        density_.weights(b, weights_.data());
+        if (density_.needs_root()) roots(b, roots_.data());
+        density_.weights(b, roots_.data(), weights_.data());
         for (std::size_t i = 0; i < n; ++i) {
             ss_[i] = rho_ * b.r[i];
             deltas_[i] = rho_ * b.l_minus_r[i];
@@ -625,7 +736,7 @@ private:
     double rho_;
     double agreement_;
     double sum_ = 0.0;
-    std::array<double, NODE_BATCH> us_, ss_, deltas_, weights_, discs_;
+    std::array<double, NODE_BATCH> us_, ss_, deltas_, weights_, discs_, roots_;
 };
 
 template <class Density>
@@ -636,9 +747,9 @@ double near_field_value(double l, double rho, const LimbVariable& v, const Rules
     return sink.sum();
 }
 
-double edge_disc(double l, double rho, double agreement) {
-    return uniform_disc(l * rho, rho, rho * (l - 1.0), agreement);
-}
+// The edge disc, one a value, at full accuracy whatever the tier: the
+// uniform law is this disc alone.
+double edge_disc(double l, double rho) { return uniform_disc(l * rho, rho, rho * (l - 1.0)); }
 
 // A profile with a term μ^b, b > BRIGHT_CORE_ALPHA (power-2 of large α).
 bool bright_core(const RadialProfile& profile) {
@@ -679,12 +790,11 @@ double profile_magnification(double l, double rho, const RadialProfile& profile,
                              std::span<const double> moments, const Method& method) noexcept {
     if (l >= method.far_field_start) return far_field_magnification(l, rho, moments, method.truncation);
     if (l < SMALLEST_SEPARATION) l = 0.0;
-    const double agreement = method.disc_agreement;
-    if (profile.uniform()) return edge_disc(l, rho, agreement);
+    if (profile.uniform()) return edge_disc(l, rho);
     const LimbVariable v{profile.limb_exponent()};
     const double integral = near_field_value(l, rho, v, law_rules_of(method, profile), LawDensity(profile), {},
-                                             agreement);
-    return (profile.limb_intensity() * edge_disc(l, rho, agreement) + integral) / profile.flux();
+                                             method.disc_agreement);
+    return (profile.limb_intensity() * edge_disc(l, rho) + integral) / profile.flux();
 }
 
 double table_magnification(double l, double rho, const BrightnessTable& table, const Method& method) {
@@ -693,7 +803,7 @@ double table_magnification(double l, double rho, const BrightnessTable& table, c
     const LimbVariable v{2.0};
     const double integral =
         near_field_value(l, rho, v, method.table, TableDensity{table.slopes}, table.radii, method.disc_agreement);
-    return (table.brightness.back() * edge_disc(l, rho, method.disc_agreement) + integral) / table.flux;
+    return (table.brightness.back() * edge_disc(l, rho) + integral) / table.flux;
 }
 
 }  // namespace lumevaro::limb_darkening
@@ -705,8 +815,6 @@ namespace lumevaro::limb_darkening {
 
 namespace {
 
-constexpr std::size_t BATCH = 16;
-
 // The coefficient derivatives of a law: at each node the weights of the
 // profiles ∂I/∂c_k in place of I.
 class LawCoefficients {
@@ -716,27 +824,54 @@ public:
     explicit LawCoefficients(std::span<const CoefficientDerivative> derivatives) : derivatives_(derivatives) {
         for (std::size_t k = 0; k < derivatives_.size(); ++k) {
             const RadialProfile& profile = derivatives_[k].profile;
-            constant_[k] = !derivatives_[k].by_parts && profile.constant_slope();
+            by_parts_[k] = derivatives_[k].by_parts;
+            constant_[k] = !by_parts_[k] && profile.constant_slope();
             if (constant_[k]) slopes_[k] = profile.slope(1.0);
+            if (!constant_[k] && !by_parts_[k]) {
+                slope_of_[k] = Slope(profile);
+                root_ = root_ || slope_of_[k].root();
+            }
         }
     }
 
-    void record(std::size_t i, const Point& q, double rate, int) {
-        const double factor = rate * q.dmu_dt;
+    // Whether a derivative's slope takes √μ.
+    bool needs_root() const { return root_; }
+    // Each derivative's weight at every node of a batch.
+    void record(const NodeBatch& b, const double* root) {
+        const std::size_t n = b.count;
         for (std::size_t k = 0; k < derivatives_.size(); ++k) {
-            const RadialProfile& profile = derivatives_[k].profile;
-            weights_[i][k] = constant_[k]            ? slopes_[k] * factor
-                             : derivatives_[k].by_parts ? profile.log_coefficient() *
-                                                              std::pow(q.mu, profile.log_exponent() + 1.0) *
-                                                              std::log(q.mu) * factor
-                                                        : profile.slope(q.mu) * factor;
+            double* out = weights_[k].data();
+            if (constant_[k]) {
+                for (std::size_t i = 0; i < n; ++i) out[i] = slopes_[k] * (b.rate[i] * b.dmu_dt[i]);
+            } else if (by_parts_[k]) {
+                const RadialProfile& profile = derivatives_[k].profile;
+                for (std::size_t i = 0; i < n; ++i) {
+                    const double mu = b.mu[i];
+                    out[i] = profile.log_coefficient() * std::pow(mu, profile.log_exponent() + 1.0) * std::log(mu) *
+                             (b.rate[i] * b.dmu_dt[i]);
+                }
+            } else {
+                slope_of_[k].at(b, root, out);
+                for (std::size_t i = 0; i < n; ++i) out[i] = out[i] * (b.rate[i] * b.dmu_dt[i]);
+            }
         }
     }
-    void accumulate(std::size_t i, double w, double r, double s, const DiscGradient& disc) {
-        const double r2_disc = (r * r) * disc.value;
+    // The sums over a batch's nodes, in node order, its discs taken.
+    void accumulate(const NodeBatch& b, const double* s, const DiscGradient* discs) {
         for (std::size_t k = 0; k < derivatives_.size(); ++k) {
-            const double kernel = derivatives_[k].by_parts ? 2.0 * disc.value + s * disc.d_s : r2_disc;
-            sums_[k] += (w * weights_[i][k]) * kernel;
+            const double* weights = weights_[k].data();
+            double sum = sums_[k];
+            if (by_parts_[k]) {
+                for (std::size_t i = 0; i < b.count; ++i) {
+                    sum += (b.w[i] * weights[i]) * (2.0 * discs[i].value + s[i] * discs[i].d_s);
+                }
+            } else {
+                for (std::size_t i = 0; i < b.count; ++i) {
+                    const double r = b.r[i];
+                    sum += (b.w[i] * weights[i]) * ((r * r) * discs[i].value);
+                }
+            }
+            sums_[k] = sum;
         }
     }
     double sum(std::size_t k) const { return sums_[k]; }
@@ -744,10 +879,14 @@ public:
 
 private:
     std::span<const CoefficientDerivative> derivatives_;
-    // The derivative profiles linear in μ, and their slopes.
+    // The derivative profiles linear in μ, and their slopes; those taken by
+    // parts; the others' slopes.
     std::array<bool, MOST> constant_{};
     std::array<double, MOST> slopes_{};
-    std::array<std::array<double, MOST>, BATCH> weights_{};
+    std::array<bool, MOST> by_parts_{};
+    std::array<Slope, MOST> slope_of_{};
+    bool root_ = false;
+    std::array<std::array<double, NODE_BATCH>, MOST> weights_{};
     std::array<double, MOST> sums_{};
 };
 
@@ -757,20 +896,22 @@ class TableRows {
 public:
     explicit TableRows(std::size_t rows) : sums_(rows, 0.0) {}
 
-    void record(std::size_t i, const Point& q, double rate, int row) {
-        units_[i] = -(q.mu / q.r) * (rate * q.dmu_dt);
-        rows_[i] = row;
+    bool needs_root() const { return false; }
+    void record(const NodeBatch& b, const double*) {
+        for (std::size_t i = 0; i < b.count; ++i) units_[i] = -(b.mu[i] / b.r[i]) * (b.rate[i] * b.dmu_dt[i]);
     }
-    void accumulate(std::size_t i, double w, double r, double, const DiscGradient& disc) {
-        sums_[rows_[i]] += (w * units_[i]) * ((r * r) * disc.value);
+    void accumulate(const NodeBatch& b, const double*, const DiscGradient* discs) {
+        for (std::size_t i = 0; i < b.count; ++i) {
+            const double r = b.r[i];
+            sums_[b.row[i]] += (b.w[i] * units_[i]) * ((r * r) * discs[i].value);
+        }
     }
     double sum(std::size_t row) const { return sums_[row]; }
     void reset() { std::fill(sums_.begin(), sums_.end(), 0.0); }
 
 private:
     std::vector<double> sums_;
-    std::array<double, BATCH> units_{};
-    std::array<int, BATCH> rows_{};
+    std::array<double, NODE_BATCH> units_{};
 };
 
 // Σ w·density·D(r) as ValueSink sums it (the same bits), with
@@ -780,7 +921,7 @@ private:
 // density densities[b] and its coefficients coefficients[b] (or all bands
 // the one coefficients[0], when their coefficient sums are the same), and
 // sums as the one band alone would (the same operations in node order),
-// while every disc is evaluated once for all. `weights` holds BATCH × bands
+// while every disc is evaluated once for all. `weights` holds NODE_BATCH × bands
 // doubles.
 template <class Density, class Coefficients>
 class GradientSink {
@@ -791,29 +932,25 @@ public:
           agreement_(agreement) {
         us_.fill(l * rho);
         for (Gradient& sum : sums_) sum = Gradient{0.0, 0.0, 0.0};
+        for (const Density& density : densities_) root_ = root_ || density.needs_root();
+        for (const Coefficients& c : coefficients_) root_ = root_ || c.needs_root();
     }
 
-    void add(const Point& q, double t, double rate, int row, double l_minus_r, double w) {
-        radii_[count_] = q.r;
-        ss_[count_] = rho_ * q.r;
-        deltas_[count_] = rho_ * l_minus_r;
-        dx_[count_] = w;
-        const std::size_t bands = densities_.size();
-        for (std::size_t b = 0; b < bands; ++b) weights_[b * BATCH + count_] = w * densities_[b](q, t, rate, row);
-        for (Coefficients& c : coefficients_) c.record(count_, q, rate, row);
-        if (++count_ == BATCH) flush();
-    }
-
-    // The sums of every band, in sums.
-    void finish() { flush(); }
-
-private:
-    void flush() {
-        uniform_disc_gradients(std::span<const double>(us_.data(), count_),
-                               std::span<const double>(ss_.data(), count_),
-                               std::span<const double>(deltas_.data(), count_),
-                               std::span<DiscGradient>(discs_.data(), count_), agreement_);
-        for (std::size_t i = 0; i < count_; ++i) {
+    void take(const NodeBatch& b) {
+        const std::size_t n = b.count;
+        for (std::size_t i = 0; i < n; ++i) {
+            ss_[i] = rho_ * b.r[i];
+            deltas_[i] = rho_ * b.l_minus_r[i];
+        }
+        if (root_) roots(b, roots_.data());
+        for (std::size_t band = 0; band < densities_.size(); ++band) {
+            densities_[band].weights(b, roots_.data(), &weights_[band * NODE_BATCH]);
+        }
+        for (Coefficients& c : coefficients_) c.record(b, roots_.data());
+        uniform_disc_gradients(std::span<const double>(us_.data(), n), std::span<const double>(ss_.data(), n),
+                               std::span<const double>(deltas_.data(), n),
+                               std::span<DiscGradient>(discs_.data(), n), agreement_);
+        for (std::size_t i = 0; i < n; ++i) {
             DiscGradient& disc = discs_[i];
             // A node whose distance to the contact underflowed (x^(2k) near
             // 1e-308 at the limb, for power-2's large k) is taken as on the
@@ -821,32 +958,31 @@ private:
             // contribution, weight times ln δ with a weight as small, is nothing.
             if (std::isinf(disc.d_u) || std::isinf(disc.d_s)) disc.d_u = disc.d_s = 0.0;
         }
-        for (std::size_t b = 0; b < densities_.size(); ++b) {
-            const double* weights = &weights_[b * BATCH];
-            Gradient& sum = sums_[b];
-            for (std::size_t i = 0; i < count_; ++i) {
-                const double r = radii_[i];
+        for (std::size_t band = 0; band < densities_.size(); ++band) {
+            const double* weights = &weights_[band * NODE_BATCH];
+            Gradient sum = sums_[band];
+            for (std::size_t i = 0; i < n; ++i) {
+                const double r = b.r[i];
                 const DiscGradient& disc = discs_[i];
                 sum.a += weights[i] * ((r * r) * disc.value);
                 sum.d_u += weights[i] * ((r * r) * disc.d_u);
                 sum.d_rho += weights[i] * ((r * r * r) * disc.d_s);
             }
+            sums_[band] = sum;
         }
-        for (Coefficients& c : coefficients_) {
-            for (std::size_t i = 0; i < count_; ++i) c.accumulate(i, dx_[i], radii_[i], ss_[i], discs_[i]);
-        }
-        count_ = 0;
+        for (Coefficients& c : coefficients_) c.accumulate(b, ss_.data(), discs_.data());
     }
 
+private:
     std::span<const Density> densities_;
     std::span<Coefficients> coefficients_;
     std::span<double> weights_;
     std::span<Gradient> sums_;
     double rho_;
     double agreement_;
-    std::size_t count_ = 0;
-    std::array<double, BATCH> us_, ss_, deltas_, radii_, dx_;
-    std::array<DiscGradient, BATCH> discs_;
+    bool root_ = false;
+    std::array<double, NODE_BATCH> us_, ss_, deltas_, roots_;
+    std::array<DiscGradient, NODE_BATCH> discs_;
 };
 
 // The geometric derivatives of F·A = I(1)·A_disc(u, ρ) + J over F, the
@@ -902,9 +1038,7 @@ Gradient near_table_gradient(double l, const DiscGradient& edge, const Gradient&
     return gradient;
 }
 
-DiscGradient edge_disc_gradient(double l, double rho, double agreement) {
-    return uniform_disc_gradient(l * rho, rho, rho * (l - 1.0), agreement);
-}
+DiscGradient edge_disc_gradient(double l, double rho) { return uniform_disc_gradient(l * rho, rho, rho * (l - 1.0)); }
 
 }  // namespace
 
@@ -959,15 +1093,14 @@ Gradient profile_gradient(double l, double rho, const RadialProfile& profile, st
                                 d_coefficients);
     }
     if (l < SMALLEST_SEPARATION) l = 0.0;
-    const DiscGradient edge = edge_disc_gradient(l, rho, method.disc_agreement);
+    const DiscGradient edge = edge_disc_gradient(l, rho);
     const LawDensity density(profile);
     LawCoefficients coefficients(derivatives);
-    std::array<double, BATCH> weights;
+    std::array<double, NODE_BATCH> weights;
     Gradient integral;
     GradientSink<LawDensity, LawCoefficients> sink(l, rho, std::span(&density, 1), std::span(&coefficients, 1),
                                                    weights, std::span(&integral, 1), method.disc_agreement);
     near_field(l, rho, LimbVariable{profile.limb_exponent()}, law_rules_of(method, profile), {}, sink);
-    sink.finish();
     return near_law_gradient(l, edge, integral, profile, derivatives, coefficients, d_coefficients);
 }
 
@@ -979,15 +1112,14 @@ Gradient table_gradient(double l, double rho, const BrightnessTable& table,
                                   d_brightness);
     }
     if (l < SMALLEST_SEPARATION) l = 0.0;
-    const DiscGradient edge = edge_disc_gradient(l, rho, method.disc_agreement);
+    const DiscGradient edge = edge_disc_gradient(l, rho);
     const TableDensity density{table.slopes};
     TableRows rows(table.brightness.size() - 1);
-    std::array<double, BATCH> weights;
+    std::array<double, NODE_BATCH> weights;
     Gradient integral;
     GradientSink<TableDensity, TableRows> sink(l, rho, std::span(&density, 1), std::span(&rows, 1), weights,
                                                std::span(&integral, 1), method.disc_agreement);
     near_field(l, rho, LimbVariable{2.0}, method.table, table.radii, sink);
-    sink.finish();
     return near_table_gradient(l, edge, integral, table, hat_moments, rows, d_brightness);
 }
 
@@ -1046,7 +1178,7 @@ LawBandGradients::LawBandGradients(std::span<const LawBand> bands, bool shared_d
             densities.emplace_back(*bands[b].profile);
             if (!shared_derivatives || coefficients.empty()) coefficients.emplace_back(bands[b].derivatives);
         }
-        state.weights.emplace_back(BATCH * group.members.size());
+        state.weights.emplace_back(NODE_BATCH * group.members.size());
         state.integrals.emplace_back(group.members.size());
         state.densities.push_back(std::move(densities));
         state.coefficients.push_back(std::move(coefficients));
@@ -1060,8 +1192,7 @@ void LawBandGradients::gradients(double l, double rho, std::span<Gradient> out, 
     const std::size_t count = state.bands.empty() ? 0 : state.bands[0].derivatives.size();
     auto derivatives_of = [&](std::size_t b) { return d_coefficients.subspan(b * count, count); };
     const double l_near = l < SMALLEST_SEPARATION ? 0.0 : l;
-    // The edge disc, for the agreement it was taken at (NaN: not yet).
-    double edge_agreement = std::numeric_limits<double>::quiet_NaN();
+    bool edge_known = false;
     DiscGradient edge{};
     for (std::size_t g = 0; g < state.groups.size(); ++g) {
         const NodeGroup& group = state.groups[g];
@@ -1075,17 +1206,16 @@ void LawBandGradients::gradients(double l, double rho, std::span<Gradient> out, 
             }
             continue;
         }
-        if (edge_agreement != method.disc_agreement) {
-            edge = edge_disc_gradient(l_near, rho, method.disc_agreement);
-            edge_agreement = method.disc_agreement;
+        if (!edge_known) {
+            edge = edge_disc_gradient(l_near, rho);
+            edge_known = true;
         }
         std::vector<LawCoefficients>& coefficients = state.coefficients[g];
         for (LawCoefficients& c : coefficients) c.reset();
         GradientSink<LawDensity, LawCoefficients> sink(l_near, rho, state.densities[g], coefficients,
                                                        state.weights[g], state.integrals[g], method.disc_agreement);
         near_field(l_near, rho, LimbVariable{group.limb_exponent}, *group.rules, {}, sink);
-        sink.finish();
-        for (std::size_t i = 0; i < group.members.size(); ++i) {
+            for (std::size_t i = 0; i < group.members.size(); ++i) {
             const std::size_t b = group.members[i];
             const LawBand& band = state.bands[b];
             const LawCoefficients& c = coefficients.size() == 1 ? coefficients[0] : coefficients[i];
@@ -1115,7 +1245,7 @@ TableBandGradients::TableBandGradients(std::span<const BrightnessTable* const> t
     state.method = &method;
     for (const BrightnessTable* table : tables) state.densities.push_back(TableDensity{table->slopes});
     if (!tables.empty()) state.rows.emplace_back(tables[0]->brightness.size() - 1);
-    state.weights.resize(BATCH * tables.size());
+    state.weights.resize(NODE_BATCH * tables.size());
     state.integrals.resize(tables.size());
 }
 
@@ -1135,12 +1265,11 @@ void TableBandGradients::gradients(double l, double rho, std::span<Gradient> out
         return;
     }
     if (l < SMALLEST_SEPARATION) l = 0.0;
-    const DiscGradient edge = edge_disc_gradient(l, rho, method.disc_agreement);
+    const DiscGradient edge = edge_disc_gradient(l, rho);
     state.rows[0].reset();
     GradientSink<TableDensity, TableRows> sink(l, rho, state.densities, state.rows, state.weights, state.integrals,
                                                method.disc_agreement);
     near_field(l, rho, LimbVariable{2.0}, method.table, state.tables[0]->radii, sink);
-    sink.finish();
     for (std::size_t b = 0; b < state.tables.size(); ++b) {
         out[b] = near_table_gradient(l, edge, state.integrals[b], *state.tables[b], state.hat_moments, state.rows[0],
                                      derivatives_of(b));
@@ -1255,39 +1384,35 @@ public:
     BandSink(double l, double rho, Bands::Group& group, double agreement)
         : group_(group), rho_(rho), agreement_(agreement) {
         us_.fill(l * rho);
-        group_.weights.resize(BATCH * group_.size());
+        group_.weights.resize(NODE_BATCH * group_.size());
         group_.sums.assign(group_.size(), 0.0);
     }
 
-    void add(const Point& q, double t, double rate, int, double l_minus_r, double w) {
-        radii_[count_] = q.r;
-        ss_[count_] = rho_ * q.r;
-        deltas_[count_] = rho_ * l_minus_r;
-        group_.densities(q, t, rate, w, &group_.weights[count_ * group_.size()]);
-        if (++count_ == BATCH) flush();
-    }
-
-    void flush() {
-        uniform_discs(std::span<const double>(us_.data(), count_), std::span<const double>(ss_.data(), count_),
-                      std::span<const double>(deltas_.data(), count_), std::span<double>(discs_.data(), count_),
-                      agreement_);
+    void take(const NodeBatch& b) {
+        const std::size_t count = b.count;
         const std::size_t n = group_.size();
+        for (std::size_t i = 0; i < count; ++i) {
+            ss_[i] = rho_ * b.r[i];
+            deltas_[i] = rho_ * b.l_minus_r[i];
+            group_.densities(b.point(i), b.t[i], b.rate[i], b.w[i], &group_.weights[i * n]);
+        }
+        uniform_discs(std::span<const double>(us_.data(), count), std::span<const double>(ss_.data(), count),
+                      std::span<const double>(deltas_.data(), count), std::span<double>(discs_.data(), count),
+                      agreement_);
         double* sums = group_.sums.data();
-        for (std::size_t i = 0; i < count_; ++i) {
-            const double r = radii_[i];
+        for (std::size_t i = 0; i < count; ++i) {
+            const double r = b.r[i];
             const double r2_disc = (r * r) * discs_[i];
             const double* weights = &group_.weights[i * n];
-            for (std::size_t b = 0; b < n; ++b) sums[b] += weights[b] * r2_disc;
+            for (std::size_t band = 0; band < n; ++band) sums[band] += weights[band] * r2_disc;
         }
-        count_ = 0;
     }
 
 private:
     Bands::Group& group_;
     double rho_;
     double agreement_;
-    std::size_t count_ = 0;
-    std::array<double, BATCH> us_, ss_, deltas_, radii_, discs_;
+    std::array<double, NODE_BATCH> us_, ss_, deltas_, discs_;
 };
 
 }  // namespace
@@ -1363,28 +1488,17 @@ void Bands::magnifications(double l, double rho, std::span<double> out) {
         out[b] = far_field_sum(series, moments_[b]);
     }
     if (!near) return;
-    // The edge disc, taken again only for a band of another agreement.
-    double edge_agreement = std::numeric_limits<double>::quiet_NaN();
-    double edge = 0.0;
-    auto edge_at = [&](double agreement) {
-        if (agreement != edge_agreement) {
-            edge = edge_disc(l, rho, agreement);
-            edge_agreement = agreement;
-        }
-        return edge;
-    };
+    const double edge = edge_disc(l, rho);
     for (std::size_t b = 0; b < profiles_.size(); ++b) {
-        if (profiles_[b].uniform() && l < methods_[b]->far_field_start) out[b] = edge_at(methods_[b]->disc_agreement);
+        if (profiles_[b].uniform() && l < methods_[b]->far_field_start) out[b] = edge;
     }
     for (Group& group : groups_) {
         const std::size_t first = group.members[0];
         const Method& method = *methods_[first];
         if (l >= method.far_field_start) continue;
-        edge_at(method.disc_agreement);
         BandSink sink(l, rho, group, method.disc_agreement);
         // The group's members share their terms' exponents: its first decides.
         near_field(l, rho, group.v, law_rules_of(method, profiles_[first]), {}, sink);
-        sink.flush();
         for (std::size_t i = 0; i < group.size(); ++i) {
             const RadialProfile& profile = profiles_[group.members[i]];
             out[group.members[i]] = (profile.limb_intensity() * edge + group.sums[i]) / profile.flux();
