@@ -92,7 +92,7 @@ struct Candidate {
 Candidate candidate(int n_focus, int n_plain, int n_limb, double ratio, double start, double truncation,
                     double reach = 1.0) {
     const Rules rules{kink(n_focus), kink_limb(n_focus), plain(n_plain), to_limb(n_limb), kink(n_focus),
-                      plain(n_plain), ratio, reach};
+                      plain(n_plain), ratio, reach, std::log(ratio)};
     char name[112];
     std::snprintf(name, sizeof name, "focus %2d plain %2d limb %2d ratio %4.1f reach %4.2f start %4.2f trunc %.0e",
                   n_focus, n_plain, n_limb, ratio, reach, start, truncation);

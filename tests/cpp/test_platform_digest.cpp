@@ -251,13 +251,13 @@ const Entry GLIBC_DIGESTS[] = {
     {"integrated_flux_map_witt_mao_magnification", "56b6c9134c126310"},
     {"integrated_flux_map_heyrovsky_magnification", "c030ebb18a565f08"},
     {"discrete_flux_map_heyrovsky_magnification", "a79d8ab452850eab"},
-    {"limb_darkened_magnification", "e471fed9b2ce0de0"},
-    {"tabulated_limb_darkened_magnification", "a9e2092c963bfb7b"},
-    {"limb_darkened_magnification_gradient", "e9ac44bcd1347f91"},
-    {"tabulated_limb_darkened_magnification_gradient", "6afc7679bbc207f3"},
-    {"limb_darkened_magnification_bands", "d838caa988c92629"},
-    {"limb_darkened_magnification_bands_gradient", "ec24a56c105ea6b9"},
-    {"light_curve_jacobian", "51524d7f358697d2"},
+    {"limb_darkened_magnification", "c2b81e457d38dbec"},
+    {"tabulated_limb_darkened_magnification", "2cd3f26e79023e1f"},
+    {"limb_darkened_magnification_gradient", "0ee72294eb10b75b"},
+    {"tabulated_limb_darkened_magnification_gradient", "ee66cfab19d13eb3"},
+    {"limb_darkened_magnification_bands", "7758eec0c4b33115"},
+    {"limb_darkened_magnification_bands_gradient", "768faaeb8de1cad5"},
+    {"light_curve_jacobian", "a0d388baa154de48"},
 };
 
 }  // namespace

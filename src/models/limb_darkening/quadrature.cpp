@@ -96,14 +96,25 @@ using graded_gauss::Node;
 // conditioned profile asks for rtol·3/κ, and α > 3 takes the rules of a tier
 // a thousand times tighter (`core`); both then stay within rtol.
 namespace gg = graded_gauss;
+// ln x for the rules' ratios, at compile time: 2 atanh((x − 1)/(x + 1)) by
+// its series, to the last bit for x from 1 to 10.
+constexpr double natural_log(double x) {
+    const long double z = (static_cast<long double>(x) - 1.0L) / (static_cast<long double>(x) + 1.0L);
+    long double term = z, sum = 0.0L;
+    for (int k = 0; k < 200; ++k) {
+        sum += term / (2 * k + 1);
+        term *= z * z;
+    }
+    return static_cast<double>(2.0L * sum);
+}
 constexpr Rules law_rules(std::span<const Node> focus, std::span<const Node> focus_limb, std::span<const Node> plain,
                           std::span<const Node> to_limb, std::span<const Node> short_piece, double ratio,
                           double reach = 1.0) {
-    return Rules{focus, focus_limb, plain, to_limb, focus, short_piece, ratio, reach};
+    return Rules{focus, focus_limb, plain, to_limb, focus, short_piece, ratio, reach, natural_log(ratio)};
 }
 constexpr Rules table_rules(std::span<const Node> focus, std::span<const Node> plain, std::span<const Node> from_limb,
                             std::span<const Node> short_piece, double ratio) {
-    return Rules{focus, focus, plain, plain, from_limb, short_piece, ratio, 1.0};
+    return Rules{focus, focus, plain, plain, from_limb, short_piece, ratio, 1.0, natural_log(ratio)};
 }
 
 struct Tier {
@@ -280,8 +291,10 @@ void side(double length, double scale, double longest, std::span<const Node> fir
     // whatever the growth of the others.
     if (!(scale > 0.0)) scale = length / 3.0;
     int pieces = 1;
+    double span = 0.0;  // ln(L/scale)
     if (scale < length) {
-        pieces = 1 + static_cast<int>(std::ceil(std::log(length / scale) / std::log(rules.ratio)));
+        span = std::log(length / scale);
+        pieces = 1 + static_cast<int>(std::ceil(span / rules.log_ratio));
     }
 
     std::size_t cut = 0;
@@ -290,7 +303,7 @@ void side(double length, double scale, double longest, std::span<const Node> fir
     double start_rem = length;
     // The ends of the pieces: scale·q^i, q = (L/scale)^(1/(pieces − 1)), the
     // last at L; a piece longer than `longest` split evenly.
-    const double growth = pieces > 1 ? std::pow(length / scale, 1.0 / (pieces - 1)) : 1.0;
+    const double growth = pieces > 1 ? std::exp(span / (pieces - 1)) : 1.0;
     double previous = 0.0;
     double geometric = scale;
     for (int i = 0; i < pieces; ++i) {
@@ -707,7 +720,7 @@ template <class Density>
 class ValueSink {
 public:
     ValueSink(double l, double rho, const Density& density, double agreement)
-        : density_(density), rho_(rho), agreement_(agreement) {
+        : density_(density), rho_(rho), agreement_(agreement), edge_delta_(rho * (l - 1.0)) {
         us_.fill(l * rho);
     }
 
@@ -722,34 +735,66 @@ public:
             ss_[i] = rho_ * b.r[i];
             deltas_[i] = rho_ * b.l_minus_r[i];
         }
-        uniform_discs(std::span<const double>(us_.data(), n), std::span<const double>(ss_.data(), n),
-                      std::span<const double>(deltas_.data(), n), std::span<double>(discs_.data(), n), agreement_);
+        const std::size_t m = edge_lane(n, ss_.data(), deltas_.data());
+        uniform_discs(std::span<const double>(us_.data(), m), std::span<const double>(ss_.data(), m),
+                      std::span<const double>(deltas_.data(), m), std::span<double>(discs_.data(), m), agreement_);
+        if (m > n) edge_ = discs_[n];
         for (std::size_t i = 0; i < n; ++i) {
             const double r = b.r[i];
             sum_ += weights_[i] * ((r * r) * discs_[i]);
         }
     }
     double sum() const { return sum_; }
+    // The edge disc A_disc(lρ, ρ) at the tier's agreement: uniform_disc's
+    // bits, taken in a spare lane of a batch (or alone, if none had one).
+    double edge() {
+        if (!edge_taken_) {
+            edge_ = uniform_disc(us_[0], rho_, edge_delta_, agreement_);
+            edge_taken_ = true;
+        }
+        return edge_;
+    }
 
 private:
+    // Appends the edge disc to a batch of n discs with room for it, once:
+    // the number of discs to take.
+    std::size_t edge_lane(std::size_t n, double* s, double* delta) {
+        if (edge_taken_ || n == NODE_BATCH) return n;
+        s[n] = rho_;
+        delta[n] = edge_delta_;
+        edge_taken_ = true;
+        return n + 1;
+    }
+
     const Density& density_;
     double rho_;
     double agreement_;
+    double edge_delta_;
+    bool edge_taken_ = false;
+    double edge_ = 0.0;
     double sum_ = 0.0;
-    std::array<double, NODE_BATCH> us_, ss_, deltas_, weights_, discs_, roots_;
+    std::array<double, NODE_BATCH + 1> us_, ss_, deltas_, discs_;
+    std::array<double, NODE_BATCH> weights_, roots_;
 };
 
+// The integral and the edge disc, both at the tier's agreement.
+struct NearField {
+    double integral;
+    double edge;
+};
 template <class Density>
-double near_field_value(double l, double rho, const LimbVariable& v, const Rules& rules,
-                        const Density& density, std::span<const double> radii, double agreement) {
+NearField near_field_value(double l, double rho, const LimbVariable& v, const Rules& rules,
+                           const Density& density, std::span<const double> radii, double agreement) {
     ValueSink<Density> sink(l, rho, density, agreement);
     near_field(l, rho, v, rules, radii, sink);
-    return sink.sum();
+    return NearField{sink.sum(), sink.edge()};
 }
 
-// The edge disc, one a value, at full accuracy whatever the tier: the
-// uniform law is this disc alone.
-double edge_disc(double l, double rho) { return uniform_disc(l * rho, rho, rho * (l - 1.0)); }
+// The edge disc, at the tier's agreement like the integral's discs; a uniform
+// profile, which is this disc alone, takes it at full accuracy.
+double edge_disc(double l, double rho, double agreement = FULL_AGREEMENT) {
+    return uniform_disc(l * rho, rho, rho * (l - 1.0), agreement);
+}
 
 // A profile with a term μ^b, b > BRIGHT_CORE_ALPHA (power-2 of large α).
 bool bright_core(const RadialProfile& profile) {
@@ -792,18 +837,18 @@ double profile_magnification(double l, double rho, const RadialProfile& profile,
     if (l < SMALLEST_SEPARATION) l = 0.0;
     if (profile.uniform()) return edge_disc(l, rho);
     const LimbVariable v{profile.limb_exponent()};
-    const double integral = near_field_value(l, rho, v, law_rules_of(method, profile), LawDensity(profile), {},
-                                             method.disc_agreement);
-    return (profile.limb_intensity() * edge_disc(l, rho) + integral) / profile.flux();
+    const NearField near = near_field_value(l, rho, v, law_rules_of(method, profile), LawDensity(profile), {},
+                                            method.disc_agreement);
+    return (profile.limb_intensity() * near.edge + near.integral) / profile.flux();
 }
 
 double table_magnification(double l, double rho, const BrightnessTable& table, const Method& method) {
     if (l >= method.far_field_start) return far_field_magnification(l, rho, table.moments, method.truncation);
     if (l < SMALLEST_SEPARATION) l = 0.0;
     const LimbVariable v{2.0};
-    const double integral =
+    const NearField near =
         near_field_value(l, rho, v, method.table, TableDensity{table.slopes}, table.radii, method.disc_agreement);
-    return (table.brightness.back() * edge_disc(l, rho) + integral) / table.flux;
+    return (table.brightness.back() * near.edge + near.integral) / table.flux;
 }
 
 }  // namespace lumevaro::limb_darkening
@@ -929,7 +974,7 @@ public:
     GradientSink(double l, double rho, std::span<const Density> densities, std::span<Coefficients> coefficients,
                  std::span<double> weights, std::span<Gradient> sums, double agreement)
         : densities_(densities), coefficients_(coefficients), weights_(weights), sums_(sums), rho_(rho),
-          agreement_(agreement) {
+          agreement_(agreement), edge_delta_(rho * (l - 1.0)) {
         us_.fill(l * rho);
         for (Gradient& sum : sums_) sum = Gradient{0.0, 0.0, 0.0};
         for (const Density& density : densities_) root_ = root_ || density.needs_root();
@@ -947,9 +992,18 @@ public:
             densities_[band].weights(b, roots_.data(), &weights_[band * NODE_BATCH]);
         }
         for (Coefficients& c : coefficients_) c.record(b, roots_.data());
-        uniform_disc_gradients(std::span<const double>(us_.data(), n), std::span<const double>(ss_.data(), n),
-                               std::span<const double>(deltas_.data(), n),
-                               std::span<DiscGradient>(discs_.data(), n), agreement_);
+        // The edge disc in a spare lane, as ValueSink takes it.
+        std::size_t m = n;
+        if (!edge_taken_ && n < NODE_BATCH) {
+            ss_[n] = rho_;
+            deltas_[n] = edge_delta_;
+            edge_taken_ = true;
+            m = n + 1;
+        }
+        uniform_disc_gradients(std::span<const double>(us_.data(), m), std::span<const double>(ss_.data(), m),
+                               std::span<const double>(deltas_.data(), m),
+                               std::span<DiscGradient>(discs_.data(), m), agreement_);
+        if (m > n) edge_ = discs_[n];
         for (std::size_t i = 0; i < n; ++i) {
             DiscGradient& disc = discs_[i];
             // A node whose distance to the contact underflowed (x^(2k) near
@@ -973,6 +1027,15 @@ public:
         for (Coefficients& c : coefficients_) c.accumulate(b, ss_.data(), discs_.data());
     }
 
+    // The edge disc with its derivatives at the tier's agreement.
+    DiscGradient edge() {
+        if (!edge_taken_) {
+            edge_ = uniform_disc_gradient(us_[0], rho_, edge_delta_, agreement_);
+            edge_taken_ = true;
+        }
+        return edge_;
+    }
+
 private:
     std::span<const Density> densities_;
     std::span<Coefficients> coefficients_;
@@ -980,9 +1043,13 @@ private:
     std::span<Gradient> sums_;
     double rho_;
     double agreement_;
+    double edge_delta_;
+    bool edge_taken_ = false;
+    DiscGradient edge_{};
     bool root_ = false;
-    std::array<double, NODE_BATCH> us_, ss_, deltas_, roots_;
-    std::array<DiscGradient, NODE_BATCH> discs_;
+    std::array<double, NODE_BATCH + 1> us_, ss_, deltas_;
+    std::array<double, NODE_BATCH> roots_;
+    std::array<DiscGradient, NODE_BATCH + 1> discs_;
 };
 
 // The geometric derivatives of F·A = I(1)·A_disc(u, ρ) + J over F, the
@@ -1093,14 +1160,21 @@ Gradient profile_gradient(double l, double rho, const RadialProfile& profile, st
                                 d_coefficients);
     }
     if (l < SMALLEST_SEPARATION) l = 0.0;
-    const DiscGradient edge = edge_disc_gradient(l, rho);
     const LawDensity density(profile);
     LawCoefficients coefficients(derivatives);
+    // A uniform disc with no coefficient to follow is the edge disc alone:
+    // its integral's density is 0 at every node.
+    if (profile.uniform() && derivatives.empty()) {
+        return near_law_gradient(l, edge_disc_gradient(l, rho), Gradient{0.0, 0.0, 0.0}, profile, derivatives,
+                                 coefficients, d_coefficients);
+    }
     std::array<double, NODE_BATCH> weights;
     Gradient integral;
     GradientSink<LawDensity, LawCoefficients> sink(l, rho, std::span(&density, 1), std::span(&coefficients, 1),
                                                    weights, std::span(&integral, 1), method.disc_agreement);
     near_field(l, rho, LimbVariable{profile.limb_exponent()}, law_rules_of(method, profile), {}, sink);
+    // A uniform profile's value is the edge disc at full accuracy, as the value function has it.
+    const DiscGradient edge = profile.uniform() ? edge_disc_gradient(l, rho) : sink.edge();
     return near_law_gradient(l, edge, integral, profile, derivatives, coefficients, d_coefficients);
 }
 
@@ -1112,7 +1186,6 @@ Gradient table_gradient(double l, double rho, const BrightnessTable& table,
                                   d_brightness);
     }
     if (l < SMALLEST_SEPARATION) l = 0.0;
-    const DiscGradient edge = edge_disc_gradient(l, rho);
     const TableDensity density{table.slopes};
     TableRows rows(table.brightness.size() - 1);
     std::array<double, NODE_BATCH> weights;
@@ -1120,7 +1193,7 @@ Gradient table_gradient(double l, double rho, const BrightnessTable& table,
     GradientSink<TableDensity, TableRows> sink(l, rho, std::span(&density, 1), std::span(&rows, 1), weights,
                                                std::span(&integral, 1), method.disc_agreement);
     near_field(l, rho, LimbVariable{2.0}, method.table, table.radii, sink);
-    return near_table_gradient(l, edge, integral, table, hat_moments, rows, d_brightness);
+    return near_table_gradient(l, sink.edge(), integral, table, hat_moments, rows, d_brightness);
 }
 
 // ---------------------------------------------------------------------------
@@ -1192,8 +1265,16 @@ void LawBandGradients::gradients(double l, double rho, std::span<Gradient> out, 
     const std::size_t count = state.bands.empty() ? 0 : state.bands[0].derivatives.size();
     auto derivatives_of = [&](std::size_t b) { return d_coefficients.subspan(b * count, count); };
     const double l_near = l < SMALLEST_SEPARATION ? 0.0 : l;
+    // The edge disc at full accuracy, for uniform profiles, taken once.
     bool edge_known = false;
     DiscGradient edge{};
+    auto full_edge = [&] {
+        if (!edge_known) {
+            edge = edge_disc_gradient(l_near, rho);
+            edge_known = true;
+        }
+        return edge;
+    };
     for (std::size_t g = 0; g < state.groups.size(); ++g) {
         const NodeGroup& group = state.groups[g];
         const Method& method = *group.method;
@@ -1206,21 +1287,29 @@ void LawBandGradients::gradients(double l, double rho, std::span<Gradient> out, 
             }
             continue;
         }
-        if (!edge_known) {
-            edge = edge_disc_gradient(l_near, rho);
-            edge_known = true;
-        }
         std::vector<LawCoefficients>& coefficients = state.coefficients[g];
         for (LawCoefficients& c : coefficients) c.reset();
+        const bool uniform = count == 0 && std::all_of(group.members.begin(), group.members.end(), [&](std::size_t b) {
+            return state.bands[b].profile->uniform();
+        });
+        if (uniform) {
+            for (std::size_t i = 0; i < group.members.size(); ++i) {
+                const std::size_t b = group.members[i];
+                out[b] = near_law_gradient(l_near, full_edge(), Gradient{0.0, 0.0, 0.0}, *state.bands[b].profile, {},
+                                           coefficients[0], derivatives_of(b));
+            }
+            continue;
+        }
         GradientSink<LawDensity, LawCoefficients> sink(l_near, rho, state.densities[g], coefficients,
                                                        state.weights[g], state.integrals[g], method.disc_agreement);
         near_field(l_near, rho, LimbVariable{group.limb_exponent}, *group.rules, {}, sink);
-            for (std::size_t i = 0; i < group.members.size(); ++i) {
+        for (std::size_t i = 0; i < group.members.size(); ++i) {
             const std::size_t b = group.members[i];
             const LawBand& band = state.bands[b];
             const LawCoefficients& c = coefficients.size() == 1 ? coefficients[0] : coefficients[i];
-            out[b] = near_law_gradient(l_near, edge, state.integrals[g][i], *band.profile, band.derivatives, c,
-                                       derivatives_of(b));
+            // A uniform profile's value is the edge disc at full accuracy, as the value function has it.
+            out[b] = near_law_gradient(l_near, band.profile->uniform() ? full_edge() : sink.edge(),
+                                       state.integrals[g][i], *band.profile, band.derivatives, c, derivatives_of(b));
         }
     }
 }
@@ -1265,11 +1354,11 @@ void TableBandGradients::gradients(double l, double rho, std::span<Gradient> out
         return;
     }
     if (l < SMALLEST_SEPARATION) l = 0.0;
-    const DiscGradient edge = edge_disc_gradient(l, rho);
     state.rows[0].reset();
     GradientSink<TableDensity, TableRows> sink(l, rho, state.densities, state.rows, state.weights, state.integrals,
                                                method.disc_agreement);
     near_field(l, rho, LimbVariable{2.0}, method.table, state.tables[0]->radii, sink);
+    const DiscGradient edge = sink.edge();
     for (std::size_t b = 0; b < state.tables.size(); ++b) {
         out[b] = near_table_gradient(l, edge, state.integrals[b], *state.tables[b], state.hat_moments, state.rows[0],
                                      derivatives_of(b));
@@ -1488,14 +1577,14 @@ void Bands::magnifications(double l, double rho, std::span<double> out) {
         out[b] = far_field_sum(series, moments_[b]);
     }
     if (!near) return;
-    const double edge = edge_disc(l, rho);
     for (std::size_t b = 0; b < profiles_.size(); ++b) {
-        if (profiles_[b].uniform() && l < methods_[b]->far_field_start) out[b] = edge;
+        if (profiles_[b].uniform() && l < methods_[b]->far_field_start) out[b] = edge_disc(l, rho);
     }
     for (Group& group : groups_) {
         const std::size_t first = group.members[0];
         const Method& method = *methods_[first];
         if (l >= method.far_field_start) continue;
+        const double edge = edge_disc(l, rho, method.disc_agreement);
         BandSink sink(l, rho, group, method.disc_agreement);
         // The group's members share their terms' exponents: its first decides.
         near_field(l, rho, group.v, law_rules_of(method, profiles_[first]), {}, sink);

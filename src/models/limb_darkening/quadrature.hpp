@@ -25,6 +25,7 @@ struct Rules {
     std::span<const graded_gauss::Node> short_piece;  // a piece cut by a table row, short beside its distance to the focus
     double ratio;                                     // largest ratio of successive piece ends
     double reach;                                     // the first piece's length, in units of the default's
+    double log_ratio;                                 // ln ratio
 };
 
 // How a magnification is computed to one relative accuracy: the rules of a
