@@ -253,11 +253,11 @@ const Entry GLIBC_DIGESTS[] = {
     {"discrete_flux_map_heyrovsky_magnification", "a79d8ab452850eab"},
     {"limb_darkened_magnification", "c2b81e457d38dbec"},
     {"tabulated_limb_darkened_magnification", "2cd3f26e79023e1f"},
-    {"limb_darkened_magnification_gradient", "0ee72294eb10b75b"},
+    {"limb_darkened_magnification_gradient", "6b64c1f949a8a138"},
     {"tabulated_limb_darkened_magnification_gradient", "ee66cfab19d13eb3"},
     {"limb_darkened_magnification_bands", "7758eec0c4b33115"},
-    {"limb_darkened_magnification_bands_gradient", "768faaeb8de1cad5"},
-    {"light_curve_jacobian", "a0d388baa154de48"},
+    {"limb_darkened_magnification_bands_gradient", "09cded6b0d7f5a99"},
+    {"light_curve_jacobian", "914fe6f51d4ec012"},
 };
 
 }  // namespace

@@ -244,9 +244,10 @@ struct NodeBatch {
     // (lens inside the disc), the dx-weight and the table row.
     std::array<double, NODE_BATCH> x, one_minus_x, offset, w;
     std::array<int, NODE_BATCH> row;
-    // Formed from those: the half-angle t, dt/dx, the point of the disc and
-    // the distance l − r to the contact.
-    std::array<double, NODE_BATCH> t, rate, mu, r, dmu_dt, inverse, l_minus_r;
+    // Formed from those: the half-angle t, dt/dx, the point of the disc, the
+    // distance l − r to the contact, and dμ/dx = (dt/dx)(dμ/dt), which turns
+    // a slope dI/dμ into a weight of dx.
+    std::array<double, NODE_BATCH> t, rate, mu, r, dmu_dt, inverse, l_minus_r, dmu_dx;
 
     Point point(std::size_t i) const { return Point{mu[i], r[i], dmu_dt[i], inverse[i]}; }
 };
@@ -353,10 +354,18 @@ void side(double length, double scale, double longest, std::span<const Node> fir
     }
 }
 
-// dI/dμ of a profile with RadialProfile::slope's bits, from μ and √μ, its
-// terms sorted out once: each term's factor is formed as slope forms it, and
-// the terms are summed in slope's order. The nodes of a batch share √μ
-// between the profile and each of its coefficient derivatives.
+// What the slopes of a batch's nodes share: √μ and ln μ at every node,
+// formed once for the profile and all its coefficient derivatives where any
+// of them takes it.
+struct Shared {
+    const double* root;
+    const double* log;
+    const double* mu_over_r;  // μ/r, for a table's −I′(r) dr = −I′ (μ/r) dμ
+};
+
+// dI/dμ of a profile with RadialProfile::slope's bits, from μ, √μ and ln μ,
+// its terms sorted out once: each term's factor is formed as slope forms it,
+// and the terms are summed in slope's order.
 class Slope {
 public:
     Slope() = default;
@@ -376,21 +385,79 @@ public:
                 root_ = true;
             } else {
                 terms_[count_++] = Term{Kind::other, c * exponent, exponent - 1.0};
+                other_ = true;
             }
         }
         log_coefficient_ = profile.log_coefficient();
         log_exponent_ = profile.log_exponent();
     }
-    // Whether the slope takes √μ.
+    // Whether the slope takes √μ, ln μ.
     bool root() const { return root_; }
+    bool log() const { return log_coefficient_ != 0.0 || (from_log_ && other_); }
+    // Powers μ^a other than the half-integers formed as exp(a ln μ) from the
+    // shared ln μ, not by pow: a derivative's weight, which need not match
+    // any other path's bits (a few ulp of |a ln μ|).
+    void powers_from_log() { from_log_ = true; }
     // The slope at every node of a batch, term after term over the nodes
     // (each node's sum in slope's order, so the same bits).
-    void at(const NodeBatch& b, const double* root, double* out) const {
+    // The slope times scale[i] at every node: a profile of one term (most
+    // coefficient derivatives) in one pass.
+    void scaled(const NodeBatch& b, const Shared& shared, const double* scale, double* __restrict out) const {
         const std::size_t n = b.count;
-        for (std::size_t i = 0; i < n; ++i) out[i] = 0.0;
+        if (count_ == 1 && log_coefficient_ == 0.0 && terms_[0].kind != Kind::other) {
+            const double factor = terms_[0].factor;
+            const double* root = shared.root;
+            switch (terms_[0].kind) {
+                case Kind::one:
+                    for (std::size_t i = 0; i < n; ++i) out[i] = (0.0 + factor) * scale[i];
+                    break;
+                case Kind::two:
+                    for (std::size_t i = 0; i < n; ++i) out[i] = (0.0 + factor * b.mu[i]) * scale[i];
+                    break;
+                case Kind::half:
+                    for (std::size_t i = 0; i < n; ++i) out[i] = (0.0 + factor / root[i]) * scale[i];
+                    break;
+                case Kind::three_halves:
+                    for (std::size_t i = 0; i < n; ++i) out[i] = (0.0 + factor * root[i]) * scale[i];
+                    break;
+                case Kind::other: break;
+            }
+            return;
+        }
+        at(b, shared, out);
+        for (std::size_t i = 0; i < n; ++i) out[i] = out[i] * scale[i];
+    }
+
+    void at(const NodeBatch& b, const Shared& shared, double* __restrict out) const {
+        const double* root = shared.root;
+        const std::size_t n = b.count;
+        // The first term adds to a sum of 0 (0 + x, as slope has it).
+        if (count_ == 0) {
+            for (std::size_t i = 0; i < n; ++i) out[i] = 0.0;
+        }
         for (std::size_t k = 0; k < count_; ++k) {
             const Term& term = terms_[k];
             const double factor = term.factor;
+            if (k == 0) {
+                switch (term.kind) {
+                    case Kind::one:
+                        for (std::size_t i = 0; i < n; ++i) out[i] = 0.0 + factor;
+                        break;
+                    case Kind::two:
+                        for (std::size_t i = 0; i < n; ++i) out[i] = 0.0 + factor * b.mu[i];
+                        break;
+                    case Kind::half:
+                        for (std::size_t i = 0; i < n; ++i) out[i] = 0.0 + factor / root[i];
+                        break;
+                    case Kind::three_halves:
+                        for (std::size_t i = 0; i < n; ++i) out[i] = 0.0 + factor * root[i];
+                        break;
+                    case Kind::other:
+                        for (std::size_t i = 0; i < n; ++i) out[i] = 0.0;
+                        break;
+                }
+                if (term.kind != Kind::other) continue;
+            }
             switch (term.kind) {
                 case Kind::one:
                     for (std::size_t i = 0; i < n; ++i) out[i] += factor;
@@ -405,39 +472,23 @@ public:
                     for (std::size_t i = 0; i < n; ++i) out[i] += factor * root[i];
                     break;
                 case Kind::other:
-                    for (std::size_t i = 0; i < n; ++i) out[i] += factor * std::pow(b.mu[i], term.power);
+                    if (from_log_) {
+                        for (std::size_t i = 0; i < n; ++i) out[i] += factor * std::exp(term.power * shared.log[i]);
+                    } else {
+                        for (std::size_t i = 0; i < n; ++i) out[i] += factor * std::pow(b.mu[i], term.power);
+                    }
                     break;
             }
         }
         if (log_coefficient_ != 0.0) {
             for (std::size_t i = 0; i < n; ++i) {
-                const double mu = b.mu[i];
-                out[i] += log_exponent_ == 1.0 ? log_coefficient_ * (std::log(mu) + 1.0)
-                                               : log_coefficient_ * std::pow(mu, log_exponent_ - 1.0) *
-                                                     (log_exponent_ * std::log(mu) + 1.0);
+                const double log = shared.log[i];
+                out[i] += log_exponent_ == 1.0 ? log_coefficient_ * (log + 1.0)
+                                               : log_coefficient_ * std::pow(b.mu[i], log_exponent_ - 1.0) *
+                                                     (log_exponent_ * log + 1.0);
             }
         }
     }
-    double operator()(double mu, double root) const {
-        double sum = 0.0;
-        for (std::size_t i = 0; i < count_; ++i) {
-            const Term& term = terms_[i];
-            switch (term.kind) {
-                case Kind::one: sum += term.factor; break;
-                case Kind::two: sum += term.factor * mu; break;
-                case Kind::half: sum += term.factor / root; break;
-                case Kind::three_halves: sum += term.factor * root; break;
-                case Kind::other: sum += term.factor * std::pow(mu, term.power); break;
-            }
-        }
-        if (log_coefficient_ != 0.0) {
-            sum += log_exponent_ == 1.0 ? log_coefficient_ * (std::log(mu) + 1.0)
-                                        : log_coefficient_ * std::pow(mu, log_exponent_ - 1.0) *
-                                              (log_exponent_ * std::log(mu) + 1.0);
-        }
-        return sum;
-    }
-
 private:
     enum class Kind { one, two, half, three_halves, other };
     struct Term {
@@ -445,17 +496,31 @@ private:
         double factor;
         double power;  // for `other`: the exponent less one
     };
-    std::array<Term, 5> terms_{};
+    std::array<Term, 5> terms_;  // the first count_ of them
     std::size_t count_ = 0;
     bool root_ = false;
+    bool other_ = false;
+    bool from_log_ = false;
     double log_coefficient_ = 0.0;
     double log_exponent_ = 1.0;
 };
 
-// √μ at every node of a batch.
-void roots(const NodeBatch& b, double* out) {
-    for (std::size_t i = 0; i < b.count; ++i) out[i] = std::sqrt(b.mu[i]);
-}
+// √μ, ln μ and μ/r at every node of a batch, as asked.
+struct SharedArrays {
+    std::array<double, NODE_BATCH> root, log, mu_over_r;
+    Shared form(const NodeBatch& b, bool roots, bool logs, bool ratios = false) {
+        if (roots) {
+            for (std::size_t i = 0; i < b.count; ++i) root[i] = std::sqrt(b.mu[i]);
+        }
+        if (logs) {
+            for (std::size_t i = 0; i < b.count; ++i) log[i] = std::log(b.mu[i]);
+        }
+        if (ratios) {
+            for (std::size_t i = 0; i < b.count; ++i) mu_over_r[i] = b.mu[i] / b.r[i];
+        }
+        return Shared{root.data(), log.data(), mu_over_r.data()};
+    }
+};
 
 // A radial density: the weight w(x) with −I′(r) dr = w dx at a node, from
 // its point of the disc q, its half-angle n and its table row.
@@ -493,17 +558,19 @@ struct LawDensity {
     }
     // w·density at every node of a batch (√μ in `root` where the slope
     // takes it).
-    void weights(const NodeBatch& b, const double* root, double* out) const {
+    void weights(const NodeBatch& b, const Shared& shared, double* __restrict out) const {
         if (constant) {
-            for (std::size_t i = 0; i < b.count; ++i) out[i] = b.w[i] * (slope * (b.rate[i] * b.dmu_dt[i]));
+            for (std::size_t i = 0; i < b.count; ++i) out[i] = b.w[i] * (slope * b.dmu_dx[i]);
         } else if (power_2) {
             for (std::size_t i = 0; i < b.count; ++i) out[i] = b.w[i] * (*this)(b.point(i), b.t[i], b.rate[i], 0);
         } else {
-            slopes.at(b, root, out);
-            for (std::size_t i = 0; i < b.count; ++i) out[i] = b.w[i] * (out[i] * (b.rate[i] * b.dmu_dt[i]));
+            slopes.at(b, shared, out);
+            for (std::size_t i = 0; i < b.count; ++i) out[i] = b.w[i] * (out[i] * b.dmu_dx[i]);
         }
     }
     bool needs_root() const { return !constant && !power_2 && slopes.root(); }
+    bool needs_ratio() const { return false; }
+    bool needs_log() const { return !constant && !power_2 && slopes.log(); }
 };
 
 struct TableDensity {
@@ -512,10 +579,12 @@ struct TableDensity {
     double operator()(const Point& q, double, double rate, int row) const {
         return -slopes[row] * (q.mu / q.r) * (rate * q.dmu_dt);
     }
-    void weights(const NodeBatch& b, const double*, double* out) const {
-        for (std::size_t i = 0; i < b.count; ++i) out[i] = b.w[i] * (*this)(b.point(i), b.t[i], b.rate[i], b.row[i]);
+    void weights(const NodeBatch& b, const Shared& shared, double* __restrict out) const {
+        for (std::size_t i = 0; i < b.count; ++i) out[i] = b.w[i] * (-slopes[b.row[i]] * shared.mu_over_r[i] * b.dmu_dx[i]);
     }
     bool needs_root() const { return false; }
+    bool needs_log() const { return false; }
+    bool needs_ratio() const { return true; }
 };
 
 // The table rows' radii on one side, by distance from the focus, ascending,
@@ -613,6 +682,7 @@ private:
             b_.dmu_dt[i] = (2.0 * r) * inverse;
             b_.inverse[i] = inverse;
         }
+        for (std::size_t i = 0; i < n; ++i) b_.dmu_dx[i] = b_.rate[i] * b_.dmu_dt[i];
         switch (contact_) {
             case Contact::centre:
                 for (std::size_t i = 0; i < n; ++i) b_.l_minus_r[i] = -b_.r[i];
@@ -729,8 +799,8 @@ public:
 #ifdef LUMEVARO_COUNT_EVALUATIONS
         disc_evaluations += static_cast<long>(n);
 #endif
-        if (density_.needs_root()) roots(b, roots_.data());
-        density_.weights(b, roots_.data(), weights_.data());
+        density_.weights(b, shared_.form(b, density_.needs_root(), density_.needs_log(), density_.needs_ratio()),
+                         weights_.data());
         for (std::size_t i = 0; i < n; ++i) {
             ss_[i] = rho_ * b.r[i];
             deltas_[i] = rho_ * b.l_minus_r[i];
@@ -774,7 +844,8 @@ private:
     double edge_ = 0.0;
     double sum_ = 0.0;
     std::array<double, NODE_BATCH + 1> us_, ss_, deltas_, discs_;
-    std::array<double, NODE_BATCH> weights_, roots_;
+    std::array<double, NODE_BATCH> weights_;
+    SharedArrays shared_;
 };
 
 // The integral and the edge disc, both at the tier's agreement.
@@ -872,49 +943,64 @@ public:
             by_parts_[k] = derivatives_[k].by_parts;
             constant_[k] = !by_parts_[k] && profile.constant_slope();
             if (constant_[k]) slopes_[k] = profile.slope(1.0);
+            if (by_parts_[k]) {
+                by_parts_index_[by_parts_count_++] = k;
+                log_ = true;
+            } else {
+                plain_[plain_count_++] = k;
+            }
             if (!constant_[k] && !by_parts_[k]) {
                 slope_of_[k] = Slope(profile);
+                slope_of_[k].powers_from_log();
                 root_ = root_ || slope_of_[k].root();
+                log_ = log_ || slope_of_[k].log();
             }
         }
     }
 
-    // Whether a derivative's slope takes √μ.
+    // Whether a derivative's weight takes √μ, ln μ.
     bool needs_root() const { return root_; }
-    // Each derivative's weight at every node of a batch.
-    void record(const NodeBatch& b, const double* root) {
+    bool needs_log() const { return log_; }
+    bool needs_ratio() const { return false; }
+    // Each derivative's weight at every node of a batch. For I = c μ^b ln μ
+    // (taken by parts) the weight is c μ^(b+1) ln μ, formed as
+    // c exp((b + 1) ln μ) ln μ from the node's shared ln μ.
+    void record(const NodeBatch& b, const Shared& shared) {
         const std::size_t n = b.count;
         for (std::size_t k = 0; k < derivatives_.size(); ++k) {
-            double* out = weights_[k].data();
+            double* __restrict out = weights_[k].data();
             if (constant_[k]) {
-                for (std::size_t i = 0; i < n; ++i) out[i] = slopes_[k] * (b.rate[i] * b.dmu_dt[i]);
+                for (std::size_t i = 0; i < n; ++i) out[i] = slopes_[k] * b.dmu_dx[i];
             } else if (by_parts_[k]) {
                 const RadialProfile& profile = derivatives_[k].profile;
+                const double c = profile.log_coefficient();
+                const double power = profile.log_exponent() + 1.0;
                 for (std::size_t i = 0; i < n; ++i) {
-                    const double mu = b.mu[i];
-                    out[i] = profile.log_coefficient() * std::pow(mu, profile.log_exponent() + 1.0) * std::log(mu) *
-                             (b.rate[i] * b.dmu_dt[i]);
+                    const double log = shared.log[i];
+                    out[i] = c * std::exp(power * log) * log * b.dmu_dx[i];
                 }
             } else {
-                slope_of_[k].at(b, root, out);
-                for (std::size_t i = 0; i < n; ++i) out[i] = out[i] * (b.rate[i] * b.dmu_dt[i]);
+                slope_of_[k].scaled(b, shared, b.dmu_dx.data(), out);
             }
         }
     }
-    // The sums over a batch's nodes, in node order, its discs taken.
+    // The sums over a batch's nodes, each in node order, its discs taken. The
+    // sums of the derivatives not taken by parts step together, node by node,
+    // so that their chains of additions run side by side.
     void accumulate(const NodeBatch& b, const double* s, const DiscGradient* discs) {
-        for (std::size_t k = 0; k < derivatives_.size(); ++k) {
+        switch (plain_count_) {
+            case 1: accumulate_plain<1>(b, discs); break;
+            case 2: accumulate_plain<2>(b, discs); break;
+            case 3: accumulate_plain<3>(b, discs); break;
+            case 4: accumulate_plain<4>(b, discs); break;
+            default: break;
+        }
+        for (std::size_t j = 0; j < by_parts_count_; ++j) {
+            const std::size_t k = by_parts_index_[j];
             const double* weights = weights_[k].data();
             double sum = sums_[k];
-            if (by_parts_[k]) {
-                for (std::size_t i = 0; i < b.count; ++i) {
-                    sum += (b.w[i] * weights[i]) * (2.0 * discs[i].value + s[i] * discs[i].d_s);
-                }
-            } else {
-                for (std::size_t i = 0; i < b.count; ++i) {
-                    const double r = b.r[i];
-                    sum += (b.w[i] * weights[i]) * ((r * r) * discs[i].value);
-                }
+            for (std::size_t i = 0; i < b.count; ++i) {
+                sum += (b.w[i] * weights[i]) * (2.0 * discs[i].value + s[i] * discs[i].d_s);
             }
             sums_[k] = sum;
         }
@@ -923,15 +1009,35 @@ public:
     void reset() { sums_.fill(0.0); }
 
 private:
+    template <std::size_t K>
+    void accumulate_plain(const NodeBatch& b, const DiscGradient* discs) {
+        std::array<double, K> sums;
+        std::array<const double*, K> weights;
+        for (std::size_t j = 0; j < K; ++j) {
+            sums[j] = sums_[plain_[j]];
+            weights[j] = weights_[plain_[j]].data();
+        }
+        for (std::size_t i = 0; i < b.count; ++i) {
+            const double r = b.r[i];
+            const double kernel = (r * r) * discs[i].value;
+            for (std::size_t j = 0; j < K; ++j) sums[j] += (b.w[i] * weights[j][i]) * kernel;
+        }
+        for (std::size_t j = 0; j < K; ++j) sums_[plain_[j]] = sums[j];
+    }
+
     std::span<const CoefficientDerivative> derivatives_;
     // The derivative profiles linear in μ, and their slopes; those taken by
     // parts; the others' slopes.
     std::array<bool, MOST> constant_{};
     std::array<double, MOST> slopes_{};
     std::array<bool, MOST> by_parts_{};
-    std::array<Slope, MOST> slope_of_{};
-    bool root_ = false;
-    std::array<std::array<double, NODE_BATCH>, MOST> weights_{};
+    std::array<Slope, MOST> slope_of_;
+    // The derivatives not taken by parts, and those taken by parts.
+    std::array<std::size_t, MOST> plain_{}, by_parts_index_{};
+    std::size_t plain_count_ = 0, by_parts_count_ = 0;
+    bool root_ = false, log_ = false;
+    // Written by record before accumulate reads them: not cleared.
+    std::array<std::array<double, NODE_BATCH>, MOST> weights_;
     std::array<double, MOST> sums_{};
 };
 
@@ -942,8 +1048,10 @@ public:
     explicit TableRows(std::size_t rows) : sums_(rows, 0.0) {}
 
     bool needs_root() const { return false; }
-    void record(const NodeBatch& b, const double*) {
-        for (std::size_t i = 0; i < b.count; ++i) units_[i] = -(b.mu[i] / b.r[i]) * (b.rate[i] * b.dmu_dt[i]);
+    bool needs_log() const { return false; }
+    bool needs_ratio() const { return true; }
+    void record(const NodeBatch& b, const Shared& shared) {
+        for (std::size_t i = 0; i < b.count; ++i) units_[i] = -shared.mu_over_r[i] * b.dmu_dx[i];
     }
     void accumulate(const NodeBatch& b, const double*, const DiscGradient* discs) {
         for (std::size_t i = 0; i < b.count; ++i) {
@@ -956,7 +1064,7 @@ public:
 
 private:
     std::vector<double> sums_;
-    std::array<double, NODE_BATCH> units_{};
+    std::array<double, NODE_BATCH> units_;
 };
 
 // Σ w·density·D(r) as ValueSink sums it (the same bits), with
@@ -977,8 +1085,16 @@ public:
           agreement_(agreement), edge_delta_(rho * (l - 1.0)) {
         us_.fill(l * rho);
         for (Gradient& sum : sums_) sum = Gradient{0.0, 0.0, 0.0};
-        for (const Density& density : densities_) root_ = root_ || density.needs_root();
-        for (const Coefficients& c : coefficients_) root_ = root_ || c.needs_root();
+        for (const Density& density : densities_) {
+            root_ = root_ || density.needs_root();
+            log_ = log_ || density.needs_log();
+            ratio_ = ratio_ || density.needs_ratio();
+        }
+        for (const Coefficients& c : coefficients_) {
+            root_ = root_ || c.needs_root();
+            log_ = log_ || c.needs_log();
+            ratio_ = ratio_ || c.needs_ratio();
+        }
     }
 
     void take(const NodeBatch& b) {
@@ -987,11 +1103,11 @@ public:
             ss_[i] = rho_ * b.r[i];
             deltas_[i] = rho_ * b.l_minus_r[i];
         }
-        if (root_) roots(b, roots_.data());
+        const Shared shared = shared_.form(b, root_, log_, ratio_);
         for (std::size_t band = 0; band < densities_.size(); ++band) {
-            densities_[band].weights(b, roots_.data(), &weights_[band * NODE_BATCH]);
+            densities_[band].weights(b, shared, &weights_[band * NODE_BATCH]);
         }
-        for (Coefficients& c : coefficients_) c.record(b, roots_.data());
+        for (Coefficients& c : coefficients_) c.record(b, shared);
         // The edge disc in a spare lane, as ValueSink takes it.
         std::size_t m = n;
         if (!edge_taken_ && n < NODE_BATCH) {
@@ -1046,9 +1162,9 @@ private:
     double edge_delta_;
     bool edge_taken_ = false;
     DiscGradient edge_{};
-    bool root_ = false;
+    bool root_ = false, log_ = false, ratio_ = false;
     std::array<double, NODE_BATCH + 1> us_, ss_, deltas_;
-    std::array<double, NODE_BATCH> roots_;
+    SharedArrays shared_;
     std::array<DiscGradient, NODE_BATCH + 1> discs_;
 };
 
