@@ -26,9 +26,10 @@ is reported with the separation.
 
     python benchmarks/limb_darkening.py [--rounds N] [--quick]
 
-After the table, the speed targets as ratios of times of this run: rtol 1e-3
-at most a third of ESPLMag2 at Tol 1e-2 (aim a fifth), rtol 1e-6 at most a
-quarter of Tol 1e-3, the default and the far field no slower than Tol 1e-2.
+After the table, the speed targets as ratios of times of this run, near the
+lens (l on [0, 3]) at rho = 0.1 and 0.01: rtol 1e-3 at most a quarter of
+ESPLMag2 at Tol 1e-2 (aim a fifth), rtol 1e-6 at most a fifth of Tol 1e-3,
+the default at most 0.7 of Tol 1e-2; the far field no slower than Tol 1e-2.
 
 Run it alone on the machine: no build, test or other benchmark beside it.
 Peers come from benchmarks/requirements.txt; a missing one is left out.
@@ -269,9 +270,10 @@ def whole_reference(reference: Reference, rtol: float) -> str:
 # (lumevaro's rtol, the peer's tolerance, the largest ratio of times allowed,
 # the ratio aimed at), for the cases near the lens; the far field and the
 # default are held to the peer's Tol 1e-2.
-TARGETS = [("lumevaro rtol=1e-3", "VBMicrolensing ESPLMag2, Tol 1e-2", 1 / 3, 1 / 5),
-           ("lumevaro rtol=1e-6", "VBMicrolensing ESPLMag2, Tol 1e-3", 1 / 4, None),
-           ("lumevaro", "VBMicrolensing ESPLMag2, Tol 1e-2", 1.0, 0.8)]
+TARGETS = [("lumevaro rtol=1e-3", "VBMicrolensing ESPLMag2, Tol 1e-2", 1 / 4, 1 / 5),
+           ("lumevaro rtol=1e-6", "VBMicrolensing ESPLMag2, Tol 1e-3", 1 / 5, None),
+           ("lumevaro", "VBMicrolensing ESPLMag2, Tol 1e-2", 0.7, None)]
+FAR_TARGET = 1.0
 
 
 def print_targets(cases: list[Case]) -> None:
@@ -284,6 +286,8 @@ def print_targets(cases: list[Case]) -> None:
             if far and ours != "lumevaro" or (group, ours) not in times or (group, peer) not in times:
                 continue
             ratio = times[(group, ours)] / times[(group, peer)]
+            if far:
+                most, aim = FAR_TARGET, None
             verdict = "met" if ratio <= most else "MISSED"
             aim_text = f", aim {aim:.2f}" if aim else ""
             lines.append(f"- {group}: {ours} / {peer} = {ratio:.2f} (at most {most:.2f}{aim_text}: {verdict})")
