@@ -15,7 +15,7 @@ namespace lumevaro::limb_darkening {
 //
 // `agreement` sets where the Landen loop stops (the relative agreement of its
 // means): the default gives the integrals to rounding; a looser one, ε, to
-// about ε², for a caller that needs less (limb_darkening::Method).
+// about ε²/16 relative, for a caller that needs less (limb_darkening::Method).
 inline constexpr double FULL_AGREEMENT = 1e-9;
 double uniform_disc(double u, double s, double delta, double agreement = FULL_AGREEMENT) noexcept;
 
