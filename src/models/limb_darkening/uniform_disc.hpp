@@ -19,9 +19,9 @@ namespace lumevaro::limb_darkening {
 inline constexpr double FULL_AGREEMENT = 1e-9;
 double uniform_disc(double u, double s, double delta, double agreement = FULL_AGREEMENT) noexcept;
 
-// uniform_disc for many discs: four at a time on AVX2 lanes where the
-// instruction set in use (numeric/instruction_set.hpp) is AVX2 or wider, the
-// same bits as one call each; one by one under any other set.
+// uniform_disc for many discs: eight at a time on AVX-512 lanes, four on
+// AVX2's, as the instruction set in use (numeric/instruction_set.hpp)
+// allows, the same bits as one call each; one by one under any other set.
 void uniform_discs(std::span<const double> u, std::span<const double> s, std::span<const double> delta,
                    std::span<double> discs, double agreement = FULL_AGREEMENT) noexcept;
 
