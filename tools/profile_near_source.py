@@ -24,7 +24,8 @@ The interpreter's own work (the Python loop, numpy) is left out. Prints a
 markdown table: instructions per value and their share, for each case.
 Instructions are not time: a division or a square root on the lanes counts
 one and takes tens of cycles, so the discs' share of the time is larger
-than their share of instructions (compare benchmarks/laws.py).
+than their share of instructions (compare benchmarks/laws.py). Valgrind
+runs no AVX-512, so the discs are counted on AVX2's four lanes.
 
     python tools/profile_near_source.py [--module DIR]
 
@@ -159,7 +160,7 @@ def main(argv: list[str] | None = None) -> None:
     results = [(case, profile(module, *case, term_lines)) for case in CASES]
     header = " | ".join(f"{law} {rtol:g}" for (law, _, rtol), _ in results)
     print(f"Instructions per near-source value (l on [0, 1.2], rho = 0.1), by part; callgrind, "
-          f"{VALUES} values a call.\n")
+          f"{VALUES} values a call (valgrind has no AVX-512: the discs run on AVX2 lanes).\n")
     print(f"| part | {header} |")
     print("|---|" + "---|" * len(results))
     for part in PARTS + ["total"]:

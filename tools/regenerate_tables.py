@@ -39,6 +39,10 @@ makes under build/ when the option's default is missing (except with
     functions, which benchmarks/light_curve.py makes itself;
   * simd: the build before the SIMD lanes (--baseline, default
     build/e06a5ce/build);
+  * laws-against-previous: the build of the main before the near-source
+    work, which benchmarks/laws.py makes itself;
+  * near-source-profile: valgrind, and a build with debug information,
+    which tools/profile_near_source.py makes itself (build/profile);
   * threads-free-threaded: a free-threaded CPython with lumevaro installed
     (--free-threaded, default build/py3.13t/bin/python, the test command's);
     it is skipped when there is none.
@@ -405,6 +409,19 @@ def threads_free_threaded(options: Options) -> Result:
                     environment={"PYTHON_GIL": "0"}, prefix="PYTHON_GIL=0 ")(options)
 
 
+def near_source_profile(options: Options) -> Result:
+    """Where a near-source value's instructions go (tools/profile_near_source.py,
+    under callgrind: slow, but the machine's load does not matter)."""
+    if shutil.which("valgrind") is None:
+        raise Skipped("no valgrind (Debian's valgrind package)")
+    command = (sys.executable, str(ROOT / "tools" / "profile_near_source.py"))
+    output = benchmark(command)
+    found = tables_in(output)
+    if not found:
+        raise Skipped("tools/profile_near_source.py printed no table")
+    return Result("\n".join(found[0]), shown(command), sys.executable)
+
+
 # ------------------------------------------------------------ the accuracy
 
 def load(name: str, path: pathlib.Path) -> object:
@@ -588,6 +605,9 @@ TABLES = [
     Table("gradient-accuracy", "docs/guide/derivatives.md", "accuracy", gradient_accuracy),
     Table("gradient-cost", "docs/guide/derivatives.md", "speed",
           verbatim("gradients.py", "--rounds", "21", quick_arguments=["--rounds", "3"])),
+    Table("near-source-profile", "README.md", "speed", near_source_profile),
+    Table("laws-against-previous", "docs/guide/speed.md", "speed",
+          verbatim("laws.py", "--rounds", "9", quick_arguments=["--rounds", "2"])),
     Table("light-curve", "docs/guide/speed.md", "speed", light_curve),
     Table("bench", "docs/guide/speed.md", "speed", bench),
     Table("simd", "docs/guide/speed.md", "speed", simd),
