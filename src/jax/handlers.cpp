@@ -30,6 +30,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "models/light_curve.hpp"
@@ -346,35 +347,36 @@ ffi::Error magnification_with_gradient(ffi::Buffer<ffi::F64> l, ffi::Buffer<ffi:
     });
 }
 
-// The arguments and attributes every handler binds, in order.
+// The attributes every handler binds, after its arguments.
+template <class Binding>
+auto with_attributes(Binding&& binding) {
+    return std::forward<Binding>(binding)
+        .template Attr<std::string_view>("law")
+        .template Attr<double>("rtol")
+        .template Attr<std::int64_t>("coefficient_rank")
+        .template Attr<std::int64_t>("table")
+        .template Attr<std::int64_t>("raise_errors");
+}
+
+// The arguments and attributes of each kind of handler, in order.
 auto light_curve_binding() {
-    return ffi::Ffi::Bind()
-        .Arg<ffi::Buffer<ffi::F64>>()  // t
-        .Arg<ffi::Buffer<ffi::F64>>()  // t0
-        .Arg<ffi::Buffer<ffi::F64>>()  // u0
-        .Arg<ffi::Buffer<ffi::F64>>()  // tE
-        .Arg<ffi::Buffer<ffi::F64>>()  // rho
-        .Arg<ffi::Buffer<ffi::F64>>()  // coefficients
-        .Arg<ffi::Buffer<ffi::F64>>()  // radii (empty but for law "table")
-        .Attr<std::string_view>("law")
-        .Attr<double>("rtol")
-        .Attr<std::int64_t>("coefficient_rank")
-        .Attr<std::int64_t>("table")
-        .Attr<std::int64_t>("raise_errors");
+    return with_attributes(ffi::Ffi::Bind()
+                               .Arg<ffi::Buffer<ffi::F64>>()    // t
+                               .Arg<ffi::Buffer<ffi::F64>>()    // t0
+                               .Arg<ffi::Buffer<ffi::F64>>()    // u0
+                               .Arg<ffi::Buffer<ffi::F64>>()    // tE
+                               .Arg<ffi::Buffer<ffi::F64>>()    // rho
+                               .Arg<ffi::Buffer<ffi::F64>>()    // coefficients
+                               .Arg<ffi::Buffer<ffi::F64>>());  // radii (empty but for law "table")
 }
 
 auto magnification_binding() {
-    return ffi::Ffi::Bind()
-        .Arg<ffi::Buffer<ffi::F64>>()  // l
-        .Arg<ffi::Buffer<ffi::F64>>()  // re
-        .Arg<ffi::Buffer<ffi::F64>>()  // rstar
-        .Arg<ffi::Buffer<ffi::F64>>()  // coefficients
-        .Arg<ffi::Buffer<ffi::F64>>()  // radii
-        .Attr<std::string_view>("law")
-        .Attr<double>("rtol")
-        .Attr<std::int64_t>("coefficient_rank")
-        .Attr<std::int64_t>("table")
-        .Attr<std::int64_t>("raise_errors");
+    return with_attributes(ffi::Ffi::Bind()
+                               .Arg<ffi::Buffer<ffi::F64>>()    // l
+                               .Arg<ffi::Buffer<ffi::F64>>()    // re
+                               .Arg<ffi::Buffer<ffi::F64>>()    // rstar
+                               .Arg<ffi::Buffer<ffi::F64>>()    // coefficients
+                               .Arg<ffi::Buffer<ffi::F64>>());  // radii
 }
 
 }  // namespace
