@@ -399,9 +399,9 @@ UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 build/fuzz/fuzz_routines \
   { tail -n 60 build/fuzz/last-run.log >&2; exit 1; }
 grep -E '^Done|^stat::(number_of_executed_units|peak_rss_mb)' build/fuzz/last-run.log || true
 
-# The second lane: the suites on the other interpreters and on the debug
-# interpreter, one after the other beside the default interpreter's two runs
-# (pytest keeps one core busy), their output shown when both lanes are done.
+# The second lane: the suites on the other interpreters, one after the
+# other beside the default interpreter's runs (pytest keeps one core busy),
+# their output shown when both lanes are done.
 other_suites() {
   local order=2 minor_version interpreter venv
   # The other interpreters run the suite without the soak and packaging tests,
@@ -451,20 +451,6 @@ other_suites() {
   else
     suite_not_run 97 "Python 3.14, Debian sid chroot"
   fi
-
-  step "Python tests on the debug interpreter python3.11-dbg (Py_DEBUG)"
-  # Debian's debug build: every reference count is checked as the interpreter
-  # runs, and the leak tests also watch sys.gettotalrefcount(). Its headers
-  # hide Py_DEBUG, which the build sets from the interpreter (LUMEVARO_PY_DEBUG).
-  # numpy's wheels for 3.11 load here, the ABI being the same. The soak test
-  # stays in, as the total reference count is one of the things it watches.
-  venv=$root/build/py3.11-dbg
-  if venv_ready 3.11-dbg; then
-    python_suite 99 "Python $(python_identity "$venv/bin/python" | cut -d' ' -f1) debug build, build/py3.11-dbg" \
-      env LUMEVARO_HYPOTHESIS_PROFILE=quick "$venv/bin/python" "${pytest[@]}" -m "not packaging" .
-  else
-    suite_not_run 99 "Python 3.11 debug build, build/py3.11-dbg"
-  fi
 }
 
 step "Python module"
@@ -498,6 +484,22 @@ python_suite 2 "Python $default_version, AddressSanitizer and UBSan build" \
   LD_PRELOAD="$(g++ -print-file-name=libasan.so) $(g++ -print-file-name=libstdc++.so)" \
   ASAN_OPTIONS=detect_leaks=0:allocator_may_return_null=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
   "$python" "${pytest[@]}" -p sanitized_module -m "not soak and not packaging" .
+
+# The debug interpreter's suite, the longest, runs here rather than in the
+# second lane, which would otherwise end some five minutes after this one.
+step "Python tests on the debug interpreter python3.11-dbg (Py_DEBUG)"
+# Debian's debug build: every reference count is checked as the interpreter
+# runs, and the leak tests also watch sys.gettotalrefcount(). Its headers
+# hide Py_DEBUG, which the build sets from the interpreter (LUMEVARO_PY_DEBUG).
+# numpy's wheels for 3.11 load here, the ABI being the same. The soak test
+# stays in, as the total reference count is one of the things it watches.
+venv=$root/build/py3.11-dbg
+if venv_ready 3.11-dbg; then
+  python_suite 99 "Python $(python_identity "$venv/bin/python" | cut -d' ' -f1) debug build, build/py3.11-dbg" \
+    env LUMEVARO_HYPOTHESIS_PROFILE=quick "$venv/bin/python" "${pytest[@]}" -m "not packaging" .
+else
+  suite_not_run 99 "Python 3.11 debug build, build/py3.11-dbg"
+fi
 
 wait "$others_pid" || true
 others_pid=
