@@ -425,12 +425,12 @@ def near_source_profile(options: Options) -> Result:
 # ------------------------------------------------------------ the accuracy
 
 def load(name: str, path: pathlib.Path) -> object:
-    spec = importlib.util.spec_from_file_location(name, path)
-    assert spec is not None and spec.loader is not None
-    module = importlib.util.module_from_spec(spec)
+    found = importlib.util.spec_from_file_location(name, path)
+    assert found is not None and found.loader is not None
+    module = importlib.util.module_from_spec(found)
     sys.path.insert(0, str(path.parent))
     try:
-        spec.loader.exec_module(module)
+        found.loader.exec_module(module)
     finally:
         sys.path.remove(str(path.parent))
     return module

@@ -786,13 +786,55 @@ void near_field(double l, double rho, const LimbVariable& v, const Rules& rules,
     }
 }
 
+// The edge disc A_disc(lρ, ρ) of a separation, at the tier's agreement:
+// taken once, in the spare lane of the first batch of discs with room for
+// it (its u, lρ, is every disc's), or alone if no batch had room. Either
+// way it has the one-by-one routine's bits.
+template <class Disc>
+class EdgeDisc {
+public:
+    EdgeDisc(double l, double rho) : rho_(rho), delta_(rho * (l - 1.0)) {}
+
+    // Appends the edge disc to a batch of n discs (s and delta) if it is
+    // still to take and there is room: the number of discs to take.
+    std::size_t append(std::size_t n, double* s, double* delta) {
+        if (taken_ || n == NODE_BATCH) return n;
+        s[n] = rho_;
+        delta[n] = delta_;
+        taken_ = true;
+        pending_ = n;
+        return n + 1;
+    }
+    // After the batch's discs are taken: the edge disc's, if it rode along.
+    void collect(const Disc* discs) {
+        if (pending_ != NONE) edge_ = discs[pending_];
+        pending_ = NONE;
+    }
+    // The edge disc; `alone(u, s, delta)` takes it if no batch did.
+    template <class Alone>
+    Disc value(double u, Alone&& alone) {
+        if (!taken_) {
+            edge_ = alone(u, rho_, delta_);
+            taken_ = true;
+        }
+        return edge_;
+    }
+
+private:
+    static constexpr std::size_t NONE = NODE_BATCH + 1;
+    double rho_, delta_;
+    bool taken_ = false;
+    std::size_t pending_ = NONE;
+    Disc edge_{};
+};
+
 // The integral's value: Σ w·density·D(r), D(r) = r²·A_disc(u, ρr), summed
 // in node order; the discs of a batch are taken together (uniform_discs).
 template <class Density>
 class ValueSink {
 public:
     ValueSink(double l, double rho, const Density& density, double agreement)
-        : density_(density), rho_(rho), agreement_(agreement), edge_delta_(rho * (l - 1.0)) {
+        : density_(density), rho_(rho), agreement_(agreement), edge_(l, rho) {
         us_.fill(l * rho);
     }
 
@@ -807,10 +849,10 @@ public:
             ss_[i] = rho_ * b.r[i];
             deltas_[i] = rho_ * b.l_minus_r[i];
         }
-        const std::size_t m = edge_lane(n, ss_.data(), deltas_.data());
+        const std::size_t m = edge_.append(n, ss_.data(), deltas_.data());
         uniform_discs(std::span<const double>(us_.data(), m), std::span<const double>(ss_.data(), m),
                       std::span<const double>(deltas_.data(), m), std::span<double>(discs_.data(), m), agreement_);
-        if (m > n) edge_ = discs_[n];
+        edge_.collect(discs_.data());
         for (std::size_t i = 0; i < n; ++i) {
             const double r = b.r[i];
             sum_ += weights_[i] * ((r * r) * discs_[i]);
@@ -820,30 +862,17 @@ public:
     // The edge disc A_disc(lρ, ρ) at the tier's agreement: uniform_disc's
     // bits, taken in a spare lane of a batch (or alone, if none had one).
     double edge() {
-        if (!edge_taken_) {
-            edge_ = uniform_disc(us_[0], rho_, edge_delta_, agreement_);
-            edge_taken_ = true;
-        }
-        return edge_;
+        return edge_.value(us_[0], [&](double u, double s, double delta) {
+            return uniform_disc(u, s, delta, agreement_);
+        });
     }
 
 private:
-    // Appends the edge disc to a batch of n discs with room for it, once:
-    // the number of discs to take.
-    std::size_t edge_lane(std::size_t n, double* s, double* delta) {
-        if (edge_taken_ || n == NODE_BATCH) return n;
-        s[n] = rho_;
-        delta[n] = edge_delta_;
-        edge_taken_ = true;
-        return n + 1;
-    }
 
     const Density& density_;
     double rho_;
     double agreement_;
-    double edge_delta_;
-    bool edge_taken_ = false;
-    double edge_ = 0.0;
+    EdgeDisc<double> edge_;
     double sum_ = 0.0;
     std::array<double, NODE_BATCH + 1> us_, ss_, deltas_, discs_;
     std::array<double, NODE_BATCH> weights_;
@@ -1084,7 +1113,7 @@ public:
     GradientSink(double l, double rho, std::span<const Density> densities, std::span<Coefficients> coefficients,
                  std::span<double> weights, std::span<Gradient> sums, double agreement)
         : densities_(densities), coefficients_(coefficients), weights_(weights), sums_(sums), rho_(rho),
-          agreement_(agreement), edge_delta_(rho * (l - 1.0)) {
+          agreement_(agreement), edge_(l, rho) {
         us_.fill(l * rho);
         for (Gradient& sum : sums_) sum = Gradient{0.0, 0.0, 0.0};
         for (const Density& density : densities_) {
@@ -1110,18 +1139,11 @@ public:
             densities_[band].weights(b, shared, &weights_[band * NODE_BATCH]);
         }
         for (Coefficients& c : coefficients_) c.record(b, shared);
-        // The edge disc in a spare lane, as ValueSink takes it.
-        std::size_t m = n;
-        if (!edge_taken_ && n < NODE_BATCH) {
-            ss_[n] = rho_;
-            deltas_[n] = edge_delta_;
-            edge_taken_ = true;
-            m = n + 1;
-        }
+        const std::size_t m = edge_.append(n, ss_.data(), deltas_.data());
         uniform_disc_gradients(std::span<const double>(us_.data(), m), std::span<const double>(ss_.data(), m),
                                std::span<const double>(deltas_.data(), m),
                                std::span<DiscGradient>(discs_.data(), m), agreement_);
-        if (m > n) edge_ = discs_[n];
+        edge_.collect(discs_.data());
         for (std::size_t i = 0; i < n; ++i) {
             DiscGradient& disc = discs_[i];
             // A node whose distance to the contact underflowed (x^(2k) near
@@ -1147,11 +1169,9 @@ public:
 
     // The edge disc with its derivatives at the tier's agreement.
     DiscGradient edge() {
-        if (!edge_taken_) {
-            edge_ = uniform_disc_gradient(us_[0], rho_, edge_delta_, agreement_);
-            edge_taken_ = true;
-        }
-        return edge_;
+        return edge_.value(us_[0], [&](double u, double s, double delta) {
+            return uniform_disc_gradient(u, s, delta, agreement_);
+        });
     }
 
 private:
@@ -1161,9 +1181,7 @@ private:
     std::span<Gradient> sums_;
     double rho_;
     double agreement_;
-    double edge_delta_;
-    bool edge_taken_ = false;
-    DiscGradient edge_{};
+    EdgeDisc<DiscGradient> edge_;
     bool root_ = false, log_ = false, ratio_ = false;
     std::array<double, NODE_BATCH + 1> us_, ss_, deltas_;
     SharedArrays shared_;
